@@ -20,6 +20,14 @@ AffineMap generator_steps(std::uint64_t steps) {
   return result;
 }
 
+AffineMap inverse(AffineMap map) {
+  // Newton's iteration doubles the number of correct low bits each time:
+  // an odd m is its own inverse modulo 8, so 3, 6, 12, 24, 48 bits.
+  std::uint32_t inverse_multiplier = map.multiplier;
+  for (int i = 0; i < 4; ++i) inverse_multiplier *= 2 - map.multiplier * inverse_multiplier;
+  return {inverse_multiplier, 0 - inverse_multiplier * map.increment};
+}
+
 void shuffle(Generator& generator, Value* pool, int count, Value* shuffled, Value* scratch) {
   int remaining = count;
   for (int i = 0; i < count; ++i) {
@@ -51,7 +59,8 @@ bool attempt_comes_out_in_order(std::uint32_t state, const Value* values, const 
   for (int remaining = count; remaining > 0; --remaining) {
     const int idx = generator.next() % remaining;
     if (pool[idx] != ascending[count - remaining]) return false;
-    std::memmove(pool + idx, pool + idx + 1, sizeof(Value) * static_cast<unsigned>(remaining - idx - 1));
+    std::memmove(pool + idx, pool + idx + 1,
+                 sizeof(Value) * static_cast<unsigned>(remaining - idx - 1));
   }
   return true;
 }

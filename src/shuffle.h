@@ -10,10 +10,10 @@ namespace shufflesort {
 
 // The generator is a linear congruential one: state = state * multiplier +
 // increment (mod 2^32); each result is bits 16 to 30 of the new state.
-constexpr std::uint32_t LCG_MULTIPLIER = 0x343FD;   // 214013
-constexpr std::uint32_t LCG_INCREMENT = 0x269EC3;   // 2531011
+constexpr std::uint32_t LCG_MULTIPLIER = 0x343FD;  // 214013
+constexpr std::uint32_t LCG_INCREMENT = 0x269EC3;  // 2531011
 constexpr std::uint32_t LCG_OUTPUT_SHIFT = 16;
-constexpr std::uint32_t LCG_OUTPUT_MASK = 0x7FFF;   // results are 0..32767
+constexpr std::uint32_t LCG_OUTPUT_MASK = 0x7FFF;  // results are 0..32767
 
 // The map x -> multiplier * x + increment (mod 2^32). Stepping the generator
 // k times is such a map, so any later state can be reached directly.
@@ -29,6 +29,9 @@ AffineMap compose(AffineMap second, AffineMap first);
 
 // The generator stepped `steps` times, by square-and-multiply: O(log steps).
 AffineMap generator_steps(std::uint64_t steps);
+
+// The map that undoes `map`; its multiplier must be odd, as the generator's is.
+AffineMap inverse(AffineMap map);
 
 inline std::uint32_t generator_output(std::uint32_t state) {
   return (state >> LCG_OUTPUT_SHIFT) & LCG_OUTPUT_MASK;

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <optional>
 #include <ostream>
 
 #include "max_values.h"
+#include "search.h"
 #include "shuffle.h"
 #include "value_reader.h"
 
@@ -62,9 +64,24 @@ int run_sort(const char* path, const SeedSource& seed, std::ostream& out, std::o
 
   Generator generator;
   generator.seed(seed());
+  std::uint64_t attempts = 0;
+  if (count >= 2) {
+    // Jump straight to the first attempt that comes out in order; the loop
+    // below then draws and confirms it with the literal shuffle and test.
+    const std::uint64_t period = attempt_period(count);
+    const std::optional<std::uint64_t> first =
+        first_ordered_attempt(generator.state, values, count, period, widest_kernel());
+    if (!first) {
+      err << "ERROR:  Shuffles repeat after " << period << " times without coming out in order."
+          << std::endl;
+      err << "Aborting..." << std::endl;
+      return EXIT_TROUBLE;
+    }
+    generator.state = generator_steps(*first * static_cast<unsigned>(count))(generator.state);
+    attempts = *first;
+  }
   // Fewer than two values have no pair to be in order: one attempt is made
   // and reported rather than looping forever.
-  std::uint64_t attempts = 0;
   bool sorted = false;
   do {
     shuffle(generator, pool, count, shuffled, scratch);

@@ -21,7 +21,8 @@ struct RunResult {
 RunResult run_on(const std::string& path, std::uint32_t seed) {
   std::ostringstream out;
   std::ostringstream err;
-  const int status = shufflesort::run_sort(path.c_str(), [seed] { return seed; }, out, err);
+  const int status = shufflesort::run_sort(
+      path.c_str(), [seed] { return seed; }, out, err);
   return {status, out.str(), err.str()};
 }
 
@@ -114,8 +115,32 @@ TEST(SortRun, FailedOutputIsReportedInTheStatus) {
   std::ostringstream out;
   std::ostringstream err;
   out.setstate(std::ios::badbit);
-  EXPECT_EQ(shufflesort::run_sort(path.c_str(), [] { return 1u; }, out, err),
+  EXPECT_EQ(shufflesort::run_sort(
+                path.c_str(), [] { return 1u; }, out, err),
             shufflesort::EXIT_TROUBLE);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SortRun, SaysWhenNoShuffleEverComesOutInOrder) {
+  const TempDir dir;
+  const RunResult result = run_on(dir.write("sortdata.txt", "13 2 11 5 7 1 12 3 9 4 10 6 8"), 1);
+  EXPECT_EQ(result.out, "Sorting: 13 2 11 5 7 1 12 3 9 4 10 6 8 \n");
+  EXPECT_EQ(result.err,
+            "ERROR:  Shuffles repeat after 2147483648 times without coming out in order.\n"
+            "Aborting...\n");
+  EXPECT_EQ(result.status, shufflesort::EXIT_TROUBLE);
+}
+
+TEST(SortRun, LongSearchReportsTheExactCount) {
+  const TempDir dir;
+  const RunResult result =
+      run_on(dir.write("sortdata.txt", "12 2 11 5 7 1 3 9 4 10 6 8"), 1700000000);
+  EXPECT_EQ(result.out,
+            "Sorting: 12 2 11 5 7 1 3 9 4 10 6 8 \nSorted: 1 2 3 4 5 6 7 8 9 10 11 12 \n"
+            "Randomly Sorted 25435653 times.\n");
 }
 
 }  // namespace

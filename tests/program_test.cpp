@@ -36,7 +36,8 @@ std::string drain(int fd) {
   std::string text;
   char buffer[4096];
   ssize_t got = 0;
-  while ((got = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+  while ((got = read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<std::size_t>(got));
   close(fd);
   return text;
 }

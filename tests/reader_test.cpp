@@ -19,7 +19,8 @@ using shufflesort::ValueReader;
 namespace {
 
 // Reads values from `bytes` delivered `block_size` bytes at a time.
-std::vector<Value> read_from(const std::string& bytes, std::size_t block_size = ValueReader::BLOCK_SIZE) {
+std::vector<Value> read_from(const std::string& bytes,
+                             std::size_t block_size = ValueReader::BLOCK_SIZE) {
   std::size_t offset = 0;
   ValueReader reader([&](unsigned char* buffer, std::size_t capacity) {
     const std::size_t n = std::min({capacity, block_size, bytes.size() - offset});
@@ -78,13 +79,17 @@ const std::vector<ReadCase> READ_CASES = {
     {"-00000000000000017", {0, 15}},
     {"0x00000000000012", {1, 2}},
     {"1 2\x1a 3", {1, 2}},
-    {"12\x1a" "34", {12}},
+    {"12\x1a"
+     "34",
+     {12}},
     {"\x1a 5", {}},
     {"1\r\n2\r\n", {1, 2}},
     {"1\r2\t3\v4\f5", {1, 2, 3, 4, 5}},
     {std::string("1 \0 2", 5), {1}},
     {"1 \x80 2", {1}},
-    {"\xEF\xBB\xBF" "1 2", {}},
+    {"\xEF\xBB\xBF"
+     "1 2",
+     {}},
     {"9 8\n7 oops 6", {9, 8, 7}},
 };
 

@@ -1,13 +1,13 @@
 // The generator's known results, the jump-ahead against single steps, the
 // shuffle's permutation for known draws, the order test, and the early-exit
 // attempt check against the literal shuffle and order test.
+#include "shuffle.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <vector>
-
-#include "shuffle.h"
 
 using shufflesort::Generator;
 using shufflesort::Value;
@@ -123,11 +123,24 @@ TEST(AttemptCheck, AgreesWithLiteralShuffleAndOrderTest) {
     const std::vector<Value> shuffled = shuffled_from(state, values);
     const int count = static_cast<int>(values.size());
     const bool literal = shufflesort::comes_out_in_order(shuffled.data(), count);
-    EXPECT_EQ(shufflesort::attempt_comes_out_in_order(state, values.data(), ascending.data(), count),
-              literal);
+    EXPECT_EQ(
+        shufflesort::attempt_comes_out_in_order(state, values.data(), ascending.data(), count),
+        literal);
     ordered += literal ? 1 : 0;
   }
   EXPECT_GT(ordered, 1000);  // both answers occur often
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Generator, InverseUndoesAMap) {
+  for (std::uint64_t steps : {1ull, 2ull, 13ull, 1000003ull}) {
+    const shufflesort::AffineMap map = shufflesort::generator_steps(steps);
+    const shufflesort::AffineMap undo = shufflesort::inverse(map);
+    for (std::uint32_t x : {0u, 1u, 0xDEADBEEFu, 0xFFFFFFFFu}) EXPECT_EQ(undo(map(x)), x);
+  }
 }
 
 }  // namespace

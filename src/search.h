@@ -1,0 +1,43 @@
+// Finding the first attempt whose shuffle comes out in order without
+// replaying the attempts one by one.
+//
+// Attempt j (from 0) starts at generator state F^(j * count)(seed), so any
+// attempt can be judged on its own, and attempts can be judged many at a time,
+// one per vector lane. Since results are bits 16..30 of the state, the
+// attempts' shuffles repeat after attempt_period(count) attempts: if none of
+// those comes out in order, none ever will.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "max_values.h"
+
+namespace shufflesort {
+
+// The number of distinct attempts: 2^31 / gcd(count, 2^31).
+std::uint64_t attempt_period(int count);
+
+// The ways of judging many attempts at once, narrowest first.
+enum class Kernel { portable, avx2, avx512 };
+
+// The kernels this CPU can run, narrowest first; `portable` is always there.
+std::vector<Kernel> supported_kernels();
+
+// The widest kernel this CPU can run.
+Kernel widest_kernel();
+
+// The first attempt j < limit, counted from 0, whose shuffle of `values`
+// comes out in order after seeding with `seed`; nothing when there is none.
+// Needs count >= 2.
+std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
+                                                   int count, std::uint64_t limit, Kernel kernel);
+
+// The same answer found by replaying the literal shuffle and order test,
+// attempt after attempt: the reference the fast search is held to.
+std::optional<std::uint64_t> first_ordered_attempt_by_replay(std::uint32_t seed,
+                                                             const Value* values, int count,
+                                                             std::uint64_t limit);
+
+}  // namespace shufflesort

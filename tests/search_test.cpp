@@ -1,0 +1,143 @@
+// The attempt search held to the literal replay of shuffles, through every
+// kernel this CPU can run, plus the period facts the search relies on.
+#include "search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "shuffle.h"
+
+using shufflesort::Kernel;
+using shufflesort::Value;
+
+namespace {
+
+std::string kernel_name(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::portable:
+      return "portable";
+    case Kernel::avx2:
+      return "avx2";
+    case Kernel::avx512:
+      return "avx512";
+  }
+  return "?";
+}
+
+std::optional<std::uint64_t> search(std::uint32_t seed, const std::vector<Value>& values,
+                                    std::uint64_t limit, Kernel kernel) {
+  return shufflesort::first_ordered_attempt(seed, values.data(), static_cast<int>(values.size()),
+                                            limit, kernel);
+}
+
+std::optional<std::uint64_t> replay(std::uint32_t seed, const std::vector<Value>& values,
+                                    std::uint64_t limit) {
+  return shufflesort::first_ordered_attempt_by_replay(seed, values.data(),
+                                                      static_cast<int>(values.size()), limit);
+}
+
+TEST(AttemptPeriod, IsTwoToThe31OverTheCountsPowerOfTwo) {
+  const std::vector<std::pair<int, std::uint64_t>> cases = {
+      {1, 1u << 31},  {2, 1u << 30},  {3, 1u << 31},  {12, 1u << 29},
+      {13, 1u << 31}, {64, 1u << 25}, {96, 1u << 26}, {100, 1u << 29},
+  };
+  for (const auto& [count, period] : cases) EXPECT_EQ(shufflesort::attempt_period(count), period);
+}
+
+TEST(AttemptPeriod, AttemptsRepeatAfterThePeriod) {
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int count = 2 + static_cast<int>(random() % 99);
+    const std::uint32_t seed = random();
+    const std::uint64_t period = shufflesort::attempt_period(count);
+    const std::uint32_t later =
+        shufflesort::generator_steps(period * static_cast<unsigned>(count))(seed);
+    EXPECT_EQ(later, seed ^ 0x80000000u) << "count " << count;  // only the unseen bit differs
+    shufflesort::Generator first{seed};
+    shufflesort::Generator again{later};
+    for (int draw = 0; draw < count; ++draw) EXPECT_EQ(first.next(), again.next());
+  }
+}
+
+TEST(AttemptSearch, MatchesReplayOnRandomSmallInputs) {
+  std::mt19937 random(2024);
+  constexpr std::uint64_t LIMIT = 3000;
+  int found = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::vector<Value> values(2 + random() % 7);
+    const int spread = 1 + static_cast<int>(random() % 12);  // 1: all equal; small: duplicates
+    for (Value& v : values) v = static_cast<Value>(random() % static_cast<unsigned>(spread)) - 5;
+    const std::uint32_t seed = random();
+    const std::optional<std::uint64_t> expected = replay(seed, values, LIMIT);
+    found += expected ? 1 : 0;
+    for (Kernel kernel : shufflesort::supported_kernels()) {
+      ASSERT_EQ(search(seed, values, LIMIT, kernel), expected)
+          << kernel_name(kernel) << " kernel, " << values.size() << " values, seed " << seed;
+    }
+  }
+  EXPECT_GT(found, 2000);
+}
+
+// Values that make attempt `attempt` come out in order: each draw's file
+// position gets the rank of that draw, divided by `group` to make repeats.
+std::vector<Value> planted_values(std::uint32_t seed, int count, std::uint64_t attempt, int group) {
+  shufflesort::Generator generator{
+      shufflesort::generator_steps(attempt * static_cast<unsigned>(count))(seed)};
+  std::vector<int> undrawn(static_cast<std::size_t>(count));
+  for (int k = 0; k < count; ++k) undrawn[static_cast<std::size_t>(k)] = k;
+  std::vector<Value> values(static_cast<std::size_t>(count));
+  for (int rank = 0; rank < count; ++rank) {
+    const auto idx = static_cast<std::size_t>(generator.next() % static_cast<int>(undrawn.size()));
+    values[static_cast<std::size_t>(undrawn[idx])] = rank / group - 40;
+    undrawn.erase(undrawn.begin() + static_cast<std::ptrdiff_t>(idx));
+  }
+  return values;
+}
+
+TEST(AttemptSearch, FindsPlantedAttemptsForEveryCount) {
+  std::mt19937 random(99);
+  for (int count : {2, 3, 4, 5, 7, 13, 31, 32, 64, 99, 100}) {
+    for (int group : {1, 2, 3}) {
+      const std::uint32_t seed = random();
+      const std::uint64_t planted = random() % 2000;
+      const std::vector<Value> values = planted_values(seed, count, planted, group);
+      const std::optional<std::uint64_t> expected = replay(seed, values, planted + 1);
+      ASSERT_TRUE(expected.has_value());
+      EXPECT_LE(*expected, planted);
+      for (Kernel kernel : shufflesort::supported_kernels()) {
+        EXPECT_EQ(search(seed, values, planted + 1000, kernel), expected)
+            << kernel_name(kernel) << " kernel, " << count << " values in groups of " << group;
+      }
+    }
+  }
+}
+
+TEST(AttemptSearch, KnownLongSearches) {
+  const std::vector<Value> twelve = {12, 2, 11, 5, 7, 1, 3, 9, 4, 10, 6, 8};
+  const std::vector<Value> thirteen = {2, 11, 5, 4, 3, 7, 1, 9, 8, 10, 13, 12, 6};
+  for (Kernel kernel : shufflesort::supported_kernels()) {
+    EXPECT_EQ(search(1700000000u, twelve, shufflesort::attempt_period(12), kernel), 25435652u);
+    EXPECT_EQ(search(1700000005u, thirteen, shufflesort::attempt_period(13), kernel), 133218061u);
+  }
+}
+
+TEST(AttemptSearch, NoAttemptInTheWholePeriod) {
+  const std::vector<Value> never = {13, 2, 11, 5, 7, 1, 12, 3, 9, 4, 10, 6, 8};
+  EXPECT_EQ(search(1, never, shufflesort::attempt_period(13), shufflesort::widest_kernel()),
+            std::nullopt);
+}
+
+TEST(AttemptSearch, StopsAtTheLimit) {
+  const std::vector<Value> values = planted_values(77, 6, 500, 1);
+  const std::optional<std::uint64_t> first = replay(77, values, 501);
+  ASSERT_TRUE(first.has_value());
+  for (Kernel kernel : shufflesort::supported_kernels()) {
+    EXPECT_EQ(search(77, values, *first, kernel), std::nullopt);
+    EXPECT_EQ(search(77, values, *first + 1, kernel), first);
+  }
+}
+
+}  // namespace
