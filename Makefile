@@ -18,3 +18,10 @@ test: build
 
 clean:
 	rm -rf $(BUILD) build-*
+
+# Google Benchmark: attempts per second, literal replay against the search.
+.PHONY: bench
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSHUFFLESORT_BENCH=ON -DSHUFFLESORT_TESTS=OFF
+	cmake --build build-bench -j 2 --target search_bench
+	./build-bench/bench/search_bench
