@@ -3,6 +3,8 @@
 // of attempts (or up to the first ordered one) and reports them as items.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "search.h"
@@ -16,9 +18,8 @@ using shufflesort::Value;
 std::vector<Value> scrambled(int count) {
   const std::vector<Value> base = {13, 2, 11, 5, 7, 1, 12, 3, 9, 4, 10, 6, 8};
   std::vector<Value> values;
-  for (Value v : base) {
-    if (v <= count) values.push_back(v);
-  }
+  std::copy_if(base.begin(), base.end(), std::back_inserter(values),
+               [count](Value v) { return v <= count; });
   return values;
 }
 

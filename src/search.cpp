@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "shuffle.h"
 
@@ -174,14 +175,14 @@ SHUFFLESORT_INLINE std::uint64_t scan_blocks(const SearchPlan& plan, std::uint32
     }
     std::uint64_t words[sizeof(Vec) / sizeof(std::uint64_t)];
     std::memcpy(words, &any_hit, sizeof words);
-    std::uint64_t any = 0;
-    for (std::uint64_t word : words) any |= word;
-    if (any != 0) {
+    if (std::any_of(std::begin(words), std::end(words), [](std::uint64_t w) { return w != 0; })) {
       std::memcpy(candidates, hits, sizeof hits);
       std::memcpy(lane_states, state, sizeof state);
       return scanned;
     }
-    for (Vec& lanes : state) lanes = lanes * plan.block_step.multiplier + plan.block_step.increment;
+    for (int c = 0; c < CHAINS; ++c) {
+      state[c] = state[c] * plan.block_step.multiplier + plan.block_step.increment;
+    }
   }
   std::memcpy(lane_states, state, sizeof state);
   return blocks;
@@ -261,7 +262,7 @@ Kernel widest_kernel() { return supported_kernels().back(); }
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel) {
   const KernelInfo info = kernel_info(kernel);
-  const auto block = static_cast<std::uint64_t>(CHAINS * info.lanes);
+  const std::uint64_t block = std::uint64_t{CHAINS} * static_cast<unsigned>(info.lanes);
   Value ascending[MAX_VALUES];
   std::copy(values, values + count, ascending);
   std::sort(ascending, ascending + count);

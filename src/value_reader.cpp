@@ -144,11 +144,8 @@ bool ValueReader::extract(Value& target) {
       magnitude = magnitude * 16 + static_cast<unsigned>(value);
       ++digits;
     } else {
-      if (after_leading_zero) {
-        after_leading_zero = false;
-        base = Base::octal;
-      }
-      const int highest_digit = base == Base::octal ? '7' : '9';
+      if (after_leading_zero) base = Base::octal;  // a leading '0' not followed by 'x'
+      const int highest_digit = base == Base::octal ? int{'7'} : int{'9'};
       if (c < '0' || c > highest_digit) break;
       after_leading_zero = digits == 0 && c == '0';
       magnitude = magnitude * (base == Base::octal ? 8 : 10) + static_cast<unsigned>(c - '0');

@@ -8,10 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "sort_run.h"
 #include "temp_dir.h"
 
 namespace {
@@ -23,6 +28,7 @@ struct Launch {
   bool close_stdout = false;
   bool close_stderr = false;
   bool as_nobody = false;  // run as an unprivileged user when we are root
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 struct Outcome {
@@ -64,11 +70,13 @@ Outcome launch_in(const std::string& dir, const Launch& launch) {
     for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
       if (fd > STDERR_FILENO) close(fd);
     }
+    for (const auto& [name, value] : launch.environment) setenv(name.c_str(), value.c_str(), 1);
     if (launch.as_nobody && geteuid() == 0) {
       if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0) _exit(126);
     }
     std::vector<char*> argv;
-    for (const std::string& word : launch.command) argv.push_back(const_cast<char*>(word.c_str()));
+    std::transform(launch.command.begin(), launch.command.end(), std::back_inserter(argv),
+                   [](const std::string& word) { return const_cast<char*>(word.c_str()); });
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     _exit(127);
@@ -83,6 +91,8 @@ Outcome launch_in(const std::string& dir, const Launch& launch) {
   while (wait4(child, &wait_status, 0, &usage) < 0 && errno == EINTR) {
   }
   outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  // Linux carries the peak over exec, so this also covers the forked test
+  // process: an upper bound on the program's own peak.
   outcome.peak_rss_kib = usage.ru_maxrss;
   return outcome;
 }
@@ -155,6 +165,153 @@ TEST(Program, UsesTheFirstHundredValuesOnly) {
   for (int v = 0; v < 100; ++v) echo += "7 ";
   dir.write("sortdata.txt", file);
   expect_report(run_in(dir.path()), echo, echo);
+}
+
+// Permission failures need a user that permissions apply to: as root the
+// program runs as nobody, from a copy that nobody can reach wherever the
+// build tree lies; otherwise it runs as ourselves.
+Launch restricted() {
+  static const TempDir reachable;
+  static const std::string copy = [] {
+    chmod(reachable.path().c_str(), 0755);
+    std::string path = reachable.path() + "/shufflesort";
+    std::ifstream in(SHUFFLESORT_BINARY, std::ios::binary);
+    std::ofstream(path, std::ios::binary) << in.rdbuf();
+    chmod(path.c_str(), 0755);
+    return path;
+  }();
+  Launch launch;
+  launch.command = {copy};
+  launch.as_nobody = true;
+  return launch;
+}
+
+TEST(Faults, UnreadableFileIsAnOpenFailure) {
+  const TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string path = dir.write("sortdata.txt", "3 1 2");
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  const Outcome outcome = launch_in(dir.path(), restricted());
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, OPEN_FAILURE);
+  EXPECT_EQ(outcome.status, 1);
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  std::ifstream file(path);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "3 1 2");
+}
+
+TEST(Faults, MissingFileInReadOnlyDirectoryIsAnOpenFailure) {
+  const TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+  const Outcome outcome = launch_in(dir.path(), restricted());
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, OPEN_FAILURE);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_FALSE(exists(dir.path() + "/sortdata.txt"));
+}
+
+TEST(Faults, LinkToDevZeroReadsNoValues) {
+  const TempDir dir;
+  ASSERT_EQ(symlink("/dev/zero", (dir.path() + "/sortdata.txt").c_str()), 0);
+  expect_report(run_in(dir.path()), "", "");
+}
+
+TEST(Faults, ReadsAFifoFromItsWriter) {
+  const TempDir dir;
+  const std::string path = dir.path() + "/sortdata.txt";
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    const int fd = open(path.c_str(), O_WRONLY);
+    const char text[] = "5 3\n4\n";
+    const bool written = fd >= 0 && write(fd, text, sizeof text - 1) == sizeof text - 1;
+    _exit(written ? 0 : 1);
+  }
+  const Outcome outcome = run_in(dir.path());
+  int writer_status = 0;
+  waitpid(writer, &writer_status, 0);
+  EXPECT_EQ(writer_status, 0);
+  expect_report(outcome, "5 3 4 ", "3 4 5 ");
+}
+
+TEST(Faults, HugeFileIsReadInFlatMemory) {
+  const TempDir dir;
+  {
+    std::ofstream file(dir.path() + "/sortdata.txt", std::ios::binary);
+    const std::string chunk = std::string(1022, ' ') + "\r\n";
+    for (int i = 0; i < 64 * 1024; ++i) file << chunk;  // 64 MiB of white space
+    file << "\t-3\r\n0x10 7\r\n";
+  }
+  const Outcome outcome = run_in(dir.path());
+  expect_report(outcome, "-3 16 7 ", "-3 7 16 ");
+  EXPECT_LT(outcome.peak_rss_kib, 8 * 1024);
+}
+
+TEST(Faults, ValuesAcrossBlockBoundaries) {
+  const TempDir dir;
+  std::string file;
+  std::string echo;
+  for (int block = 1; block <= 6; ++block) {
+    file.append(static_cast<std::size_t>(block) * 512 - file.size() - 2, '\n');
+    file += std::to_string(1000 + block) + " ";  // straddles the boundary
+    echo += std::to_string(1000 + block) + " ";
+  }
+  dir.write("sortdata.txt", file);
+  expect_report(run_in(dir.path()), echo, echo);
+}
+
+TEST(Faults, UnwritableOutputIsReportedInTheStatus) {
+  const TempDir dir;
+  dir.write("sortdata.txt", "2 1");
+  Launch full;
+  full.stdout_to_dev_full = true;
+  Outcome outcome = launch_in(dir.path(), full);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "");
+
+  Launch closed;
+  closed.close_stdout = true;
+  outcome = launch_in(dir.path(), closed);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "");
+
+  Launch no_stderr;
+  no_stderr.close_stderr = true;
+  outcome = launch_in(dir.path(), no_stderr);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out.substr(0, 14), "Sorting: 2 1 \n");
+
+  std::ifstream file(dir.path() + "/sortdata.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "2 1");
+}
+
+// The report for `file` seeded with `seed`, from the driver in-process.
+std::string expected_report(const TempDir& dir, std::uint32_t seed) {
+  std::ostringstream out;
+  std::ostringstream err;
+  shufflesort::run_sort((dir.path() + "/sortdata.txt").c_str(), [seed] { return seed; }, out, err);
+  return out.str();
+}
+
+TEST(Faults, ClockAfter2038And2106SeedsWithItsLow32Bits) {
+  if (system("command -v faketime >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "faketime is not installed (Debian package faketime)";
+  }
+  const TempDir dir;
+  dir.write("sortdata.txt", "9 8 7 6 5 4 3");
+  const std::vector<std::pair<std::string, std::uint32_t>> clocks = {
+      {"2040-01-01 00:00:00", 2208988800u},                // past 2^31 seconds
+      {"2110-01-01 00:00:00", 4417977600u - 4294967296u},  // past 2^32 seconds
+  };
+  for (const auto& [date, seed] : clocks) {
+    Launch launch;
+    launch.command = {"faketime", "-f", date, SHUFFLESORT_BINARY};
+    // faketime preloads its library; a sanitizer build must let it go first.
+    launch.environment = {{"TZ", "UTC"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    const Outcome outcome = launch_in(dir.path(), launch);
+    EXPECT_EQ(outcome.status, 0) << date;
+    EXPECT_EQ(outcome.out, expected_report(dir, seed)) << date;
+  }
 }
 
 }  // namespace

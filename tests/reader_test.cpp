@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_blocks.h"
 #include "temp_dir.h"
 #include "value_reader.h"
 
@@ -21,13 +22,7 @@ namespace {
 // Reads values from `bytes` delivered `block_size` bytes at a time.
 std::vector<Value> read_from(const std::string& bytes,
                              std::size_t block_size = ValueReader::BLOCK_SIZE) {
-  std::size_t offset = 0;
-  ValueReader reader([&](unsigned char* buffer, std::size_t capacity) {
-    const std::size_t n = std::min({capacity, block_size, bytes.size() - offset});
-    std::memcpy(buffer, bytes.data() + offset, n);
-    offset += n;
-    return n;
-  });
+  ValueReader reader(memory_blocks(bytes, block_size));
   Value pool[MAX_VALUES];
   const int count = shufflesort::read_values(reader, pool);
   return {pool, pool + count};
@@ -129,14 +124,7 @@ TEST(ValueReader, ValuesAcrossBlockBoundariesAreWhole) {
 }
 
 TEST(ValueReader, StateFlagsFollowTheStream) {
-  std::string bytes = "5";
-  std::size_t offset = 0;
-  ValueReader reader([&](unsigned char* buffer, std::size_t capacity) {
-    const std::size_t n = std::min(capacity, bytes.size() - offset);
-    std::memcpy(buffer, bytes.data() + offset, n);
-    offset += n;
-    return n;
-  });
+  ValueReader reader(memory_blocks("5", ValueReader::BLOCK_SIZE));
   Value target = 42;
   EXPECT_TRUE(reader.extract(target));  // ends at the end of the data: eof, not failed
   EXPECT_EQ(target, 5);

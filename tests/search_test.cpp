@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "random_values.h"
 #include "shuffle.h"
 
 using shufflesort::Kernel;
@@ -67,9 +68,9 @@ TEST(AttemptSearch, MatchesReplayOnRandomSmallInputs) {
   constexpr std::uint64_t LIMIT = 3000;
   int found = 0;
   for (int trial = 0; trial < 3000; ++trial) {
-    std::vector<Value> values(2 + random() % 7);
-    const int spread = 1 + static_cast<int>(random() % 12);  // 1: all equal; small: duplicates
-    for (Value& v : values) v = static_cast<Value>(random() % static_cast<unsigned>(spread)) - 5;
+    const std::size_t size = 2 + random() % 7;
+    const unsigned spread = 1 + random() % 12;  // 1: all equal; small: repeats
+    const std::vector<Value> values = random_values(random, size, spread, -5);
     const std::uint32_t seed = random();
     const std::optional<std::uint64_t> expected = replay(seed, values, LIMIT);
     found += expected ? 1 : 0;

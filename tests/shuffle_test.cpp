@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "random_values.h"
+
 using shufflesort::Generator;
 using shufflesort::Value;
 
@@ -83,8 +85,8 @@ TEST(Shuffle, TakesOneResultPerValue) {
 TEST(Shuffle, IsAPermutation) {
   std::mt19937 random(3);
   for (int trial = 0; trial < 200; ++trial) {
-    std::vector<Value> values(1 + random() % shufflesort::MAX_VALUES);
-    for (Value& v : values) v = static_cast<Value>(random() % 7) - 3;
+    std::vector<Value> values =
+        random_values(random, 1 + random() % shufflesort::MAX_VALUES, 7, -3);
     std::vector<Value> shuffled = shuffled_from(random(), values);
     std::sort(shuffled.begin(), shuffled.end());
     std::sort(values.begin(), values.end());
@@ -114,9 +116,8 @@ TEST(AttemptCheck, AgreesWithLiteralShuffleAndOrderTest) {
   std::mt19937 random(11);
   int ordered = 0;
   for (int trial = 0; trial < 20000; ++trial) {
-    std::vector<Value> values(random() % 7);
-    const int spread = 1 + static_cast<int>(random() % 6);
-    for (Value& v : values) v = static_cast<Value>(random() % static_cast<unsigned>(spread)) - 2;
+    const std::size_t size = random() % 7;
+    const std::vector<Value> values = random_values(random, size, 1 + random() % 6, -2);
     std::vector<Value> ascending = values;
     std::sort(ascending.begin(), ascending.end());
     const std::uint32_t state = random();
