@@ -1,8 +1,19 @@
-// The attempt search. Each vector lane follows one attempt and judges its
-// first three draws; a lane whose draws all match the values in ascending
-// order is a candidate, confirmed with the exact attempt check. Three draws
-// leave about one candidate per n(n-1)(n-2) attempts, so nearly all the time
-// goes into a few vector instructions per attempt.
+// The attempt search, in two ways that share one judge of the first draws.
+//
+// Scan: each vector lane follows one attempt and judges its first draws
+// against the values in ascending order; a lane that passes is a candidate,
+// confirmed with the exact attempt check.
+//
+// Classes: write the state after an attempt's first draw as u = 2^16 h + l.
+// With n = count = 2^v * odd, the low half l repeats every W = 2^(16-v)
+// attempts, and W attempts later h has moved by an odd step d that depends
+// only on l. So attempts j = r + k W (k < 2^15) form a residue class in
+// which the result of draw i is (h_i + k a^i d) mod 2^15, a being the
+// generator's multiplier. The first draw takes a smallest value, at file
+// position g, only when its result is g + m n for some m, which fixes
+// k = (g + m n - h_0) / d mod 2^15: each class yields its candidates
+// directly, and the work is about a 1/n share of the scan's. (When the
+// smallest value repeats, a later draw with a rarer value is used instead.)
 #include "search.h"
 
 #include <algorithm>
@@ -15,98 +26,77 @@ namespace shufflesort {
 
 namespace {
 
-// How many draws of each attempt the lanes judge.
-constexpr int CHECKED_DRAWS = 3;
-// Independent vectors advanced side by side, to hide multiply latency.
+// Draws judged for every candidate, and for those that pass them.
+constexpr int FIRST_DRAWS = 3;
+constexpr int DEEP_DRAWS = 8;
+// Independent vectors advanced side by side in the scan, to hide latency.
 constexpr int CHAINS = 4;
-// The most attempts judged per block, by the widest kernel.
-constexpr int MAX_BLOCK = CHAINS * 16;
-// Judging masks: every lane passes, or none does.
-constexpr std::uint32_t ALL_PASS = 0xFFFFFFFF;
-constexpr std::uint32_t NONE_PASS = 0;
+// The most lanes of any kernel.
+constexpr int MAX_LANES = 16;
+// Attempts scanned in order before the search turns to residue classes.
+constexpr std::uint64_t SCAN_FIRST = std::uint64_t{1} << 22;
+// Results are 15 bits: the residue classes count k modulo 2^15.
+constexpr std::uint32_t RESULT_MODULUS = LCG_OUTPUT_MASK + 1;
+// Position masks: 32 file positions to a word.
+constexpr int POSITION_WORDS = (MAX_VALUES + 31) / 32;
 
-// Draw i of an attempt that comes out in order takes ascending[i]. When the
-// first three values are each unique in the file, the compacted index that
-// each of those draws must hit is fixed, and the test "r % d == g" becomes
-// "(r + d - g) divisible by d", which is "((r + d - g) * ceil(2^32 / d))
-// mod 2^32 < ceil(2^32 / d)" for every r < 2^15: one multiply and a compare.
-// A draw with d = 1 always hits and is given a test that always passes.
-struct FixedDraw {
-  std::uint32_t offset = 0;  // d - g
-  std::uint32_t factor = 0;  // ceil(2^32 / d)
-  std::uint32_t limit = 1;   // factor
-};
-
-FixedDraw make_fixed_draw(std::uint32_t divisor, std::uint32_t target) {
-  if (divisor < 2) return {};
-  const auto factor =
-      static_cast<std::uint32_t>(((std::uint64_t{1} << 32) + divisor - 1) / divisor);
-  return {divisor - target, factor, factor};
-}
-
-// With repeated values the draws are judged by file position instead: each
-// lane computes the remainder r % d as r - d * ((r * magic) >> shift), which
-// is exact for r < 2^15 with shift = 15 + ceil(log2 d) and keeps r * magic
-// below 2^32, then maps it past the positions already drawn. A draw whose
-// value is repeated may hit several positions and is left to the exact check.
-struct PositionDraw {
+// One draw as the lanes judge it. The compacted index is r % d for a result
+// r < 2^15, computed as r - d * ((r * magic) >> shift): with shift = 15 +
+// ceil(log2 d) and magic = ceil(2^shift / d) the quotient is exact and
+// r * magic stays below 2^32. The index is then mapped past the positions
+// already drawn to a file position, which must hold the value this draw
+// must take: bit p of `positions` is set for each such position p.
+struct DrawCheck {
   std::uint32_t divisor = 1;
   std::uint32_t magic = 1u << 15;
   std::uint32_t shift = 15;
-  std::uint32_t target = 0;           // the file position that must be drawn
-  std::uint32_t unjudged = ALL_PASS;  // ALL_PASS when the draw is not judged
+  std::uint32_t positions[POSITION_WORDS] = {};
 };
 
-PositionDraw make_position_draw(std::uint32_t divisor, std::uint32_t target, bool judged) {
+DrawCheck make_draw_check(std::uint32_t divisor) {
   std::uint32_t log2_ceiling = 0;
   while ((1u << log2_ceiling) < divisor) ++log2_ceiling;
-  const std::uint32_t shift = 15 + log2_ceiling;
-  const auto magic =
-      static_cast<std::uint32_t>(((std::uint64_t{1} << shift) + divisor - 1) / divisor);
-  return {divisor, magic, shift, target, judged ? NONE_PASS : ALL_PASS};
+  DrawCheck draw;
+  draw.divisor = divisor;
+  draw.shift = 15 + log2_ceiling;
+  draw.magic =
+      static_cast<std::uint32_t>(((std::uint64_t{1} << draw.shift) + divisor - 1) / divisor);
+  return draw;
 }
 
-// Everything the kernels need, fixed for one search.
+// The draws every attempt must make to come out in order: draw i takes the
+// value ascending[i]. Draws past the last one pass at any position.
 struct SearchPlan {
-  bool fixed_targets = false;
-  FixedDraw fixed[CHECKED_DRAWS];
-  PositionDraw positions[CHECKED_DRAWS];
-  AffineMap block_step{1, 0};  // advances a lane by one block of attempts
+  DrawCheck draws[DEEP_DRAWS];
+  std::uint32_t position_words = 1;  // words in use: (count + 31) / 32
 };
 
-SearchPlan make_plan(const Value* values, const Value* ascending, int count, int block) {
+SearchPlan make_plan(const Value* values, const Value* ascending, int count) {
   SearchPlan plan;
-  const Value* end = values + count;
-  std::uint32_t drawn_positions[CHECKED_DRAWS] = {};
-  plan.fixed_targets = true;
-  for (int i = 0; i < CHECKED_DRAWS && i < count; ++i) {
-    const bool unique = std::count(values, end, ascending[i]) == 1;
-    const auto position = static_cast<std::uint32_t>(std::find(values, end, ascending[i]) - values);
-    const auto divisor = static_cast<std::uint32_t>(count - i);
-    plan.positions[i] = make_position_draw(divisor, position, unique);
-    plan.fixed_targets = plan.fixed_targets && unique;
-    // The compacted index: the position less the earlier draws before it.
-    drawn_positions[i] = position;
-    const auto earlier_below = static_cast<std::uint32_t>(std::count_if(
-        drawn_positions, drawn_positions + i, [&](std::uint32_t p) { return p < position; }));
-    plan.fixed[i] = make_fixed_draw(divisor, position - earlier_below);
+  plan.position_words = static_cast<std::uint32_t>(count + 31) / 32;
+  for (int i = 0; i < DEEP_DRAWS; ++i) {
+    DrawCheck& draw = plan.draws[i];
+    if (i >= count) {
+      std::fill(std::begin(draw.positions), std::end(draw.positions), 0xFFFFFFFF);
+      continue;
+    }
+    draw = make_draw_check(static_cast<std::uint32_t>(count - i));
+    for (int p = 0; p < count; ++p) {
+      if (values[p] == ascending[i]) draw.positions[p / 32] |= 1u << (p % 32);
+    }
   }
-  plan.block_step =
-      generator_steps(static_cast<std::uint64_t>(block) * static_cast<unsigned>(count));
   return plan;
 }
 
-// Vectors of 4, 8 and 16 lanes, one attempt per lane.
+// Vectors of 4, 8 and 16 lanes.
 typedef std::uint32_t Lanes4 __attribute__((vector_size(16)));
 typedef std::uint32_t Lanes8 __attribute__((vector_size(32)));
 typedef std::uint32_t Lanes16 __attribute__((vector_size(64)));
 
 // The helpers below take and return vectors by value. They are always
 // inlined into the kernels, whose target enables the vector unit, so no call
-// ever crosses the ABI boundary that GCC warns about.
-#if defined(__GNUC__) && !defined(__clang__)
+// ever crosses the ABI boundary that the compilers warn about.
 #pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 #define SHUFFLESORT_INLINE __attribute__((always_inline)) inline
 
 template <typename Vec>
@@ -119,121 +109,319 @@ SHUFFLESORT_INLINE Vec output_of(Vec state) {
   return (state >> LCG_OUTPUT_SHIFT) & LCG_OUTPUT_MASK;
 }
 
-// All-ones in the lanes whose first draws hit their fixed compacted indices;
-// `state` is each lane's generator state after its first draw.
 template <typename Vec>
-SHUFFLESORT_INLINE Vec judge_fixed(const SearchPlan& plan, Vec state) {
+SHUFFLESORT_INLINE Vec remainder(Vec result, const DrawCheck& draw) {
+  return result - ((result * draw.magic) >> draw.shift) * draw.divisor;
+}
+
+// All-ones in the lanes whose file position holds the draw's value.
+template <typename Vec>
+SHUFFLESORT_INLINE Vec passes(Vec position, const DrawCheck& draw, std::uint32_t words) {
+  const Vec word_index = position >> 5;
+  Vec word = {};
+  for (std::uint32_t w = 0; w < words; ++w) word |= (Vec)(word_index == w) & draw.positions[w];
+  return (Vec)(((word >> (position & 31)) & 1) != 0);
+}
+
+// All-ones in the lanes whose first DRAWS draws, with these results, each
+// take a position holding the right value. `drawn` keeps the positions
+// taken so far in ascending order, so that a compacted index maps to its
+// file position by stepping past each of them in turn.
+template <typename Vec, int DRAWS>
+SHUFFLESORT_INLINE Vec judge_draws(const SearchPlan& plan, const Vec* results) {
+  Vec drawn[DRAWS];
   Vec hit = ~Vec{};
-  for (int i = 0; i < CHECKED_DRAWS; ++i) {
-    if (i > 0) state = next_state(state);
-    const FixedDraw& draw = plan.fixed[i];
-    hit &= (Vec)(((output_of(state) + draw.offset) * draw.factor) < draw.limit);
+  for (int i = 0; i < DRAWS; ++i) {
+    Vec position = remainder(results[i], plan.draws[i]);
+    for (int j = 0; j < i; ++j) position -= (Vec)(position >= drawn[j]);  // true is -1
+    hit &= passes(position, plan.draws[i], plan.position_words);
+    for (int j = 0; j < i; ++j) {
+      const Vec before = (Vec)(position < drawn[j]);
+      const Vec lower = (position & before) | (drawn[j] & ~before);
+      position = (drawn[j] & before) | (position & ~before);
+      drawn[j] = lower;
+    }
+    drawn[i] = position;
   }
   return hit;
 }
 
+// Whether any lane is nonzero.
 template <typename Vec>
-SHUFFLESORT_INLINE Vec remainder(Vec r, const PositionDraw& draw) {
-  return r - ((r * draw.magic) >> draw.shift) * draw.divisor;
+SHUFFLESORT_INLINE bool any_lane(Vec lanes) {
+  std::uint64_t words[sizeof(Vec) / sizeof(std::uint64_t)];
+  std::memcpy(words, &lanes, sizeof words);
+  return std::any_of(std::begin(words), std::end(words), [](std::uint64_t w) { return w != 0; });
 }
 
-// All-ones in the lanes whose first draws take their values from the right
-// file positions, as far as those are fixed.
-template <typename Vec>
-SHUFFLESORT_INLINE Vec judge_positions(const SearchPlan& plan, Vec state) {
-  const PositionDraw* draw = plan.positions;
-  const Vec p0 = remainder(output_of(state), draw[0]);
-  state = next_state(state);
-  Vec p1 = remainder(output_of(state), draw[1]);
-  p1 -= (Vec)(p1 >= p0);  // a true comparison is -1: step past p0
-  state = next_state(state);
-  Vec p2 = remainder(output_of(state), draw[2]);
-  const Vec p0_first = (Vec)(p0 < p1);
-  p2 -= (Vec)(p2 >= ((p0 & p0_first) | (p1 & ~p0_first)));  // past the lower one,
-  p2 -= (Vec)(p2 >= ((p1 & p0_first) | (p0 & ~p0_first)));  // then the higher
-  return ((Vec)(p0 == draw[0].target) | draw[0].unjudged) &
-         ((Vec)(p1 == draw[1].target) | draw[1].unjudged) &
-         ((Vec)(p2 == draw[2].target) | draw[2].unjudged);
-}
+// The scan's inputs and outputs for one kernel call. Lane i of chain c
+// follows attempt `first + c * lanes + i`; `states` hold each one's state
+// after its first draw, and `block_step` moves them all one block on.
+struct ScanBlocks {
+  std::uint32_t states[CHAINS * MAX_LANES];
+  std::uint32_t candidates[CHAINS * MAX_LANES];  // nonzero for a candidate
+  AffineMap block_step;
+};
 
-// Judges `blocks` blocks of CHAINS vectors of attempts. `lane_states` holds,
-// for each attempt of the current block, the generator state after its
-// first draw. Returns how many blocks had no candidate; when that is less
-// than `blocks`, the next block's flags are in `candidates` (nonzero for a
-// candidate) and `lane_states` are that block's.
-template <typename Vec, bool FIXED_TARGETS>
-SHUFFLESORT_INLINE std::uint64_t scan_blocks(const SearchPlan& plan, std::uint32_t* lane_states,
-                                             std::uint64_t blocks, std::uint32_t* candidates) {
+// Judges up to `blocks` blocks. Returns how many had no candidate; when that
+// is less than `blocks`, the next block's candidates and states are left in
+// `scan`, not yet moved on.
+template <typename Vec>
+SHUFFLESORT_INLINE std::uint64_t scan_blocks(const SearchPlan& plan, ScanBlocks& scan,
+                                             std::uint64_t blocks) {
   Vec state[CHAINS];
-  std::memcpy(state, lane_states, sizeof state);
+  std::memcpy(state, scan.states, sizeof state);
   for (std::uint64_t scanned = 0; scanned < blocks; ++scanned) {
     Vec hits[CHAINS];
     Vec any_hit = {};
     for (int c = 0; c < CHAINS; ++c) {
-      hits[c] = FIXED_TARGETS ? judge_fixed(plan, state[c]) : judge_positions(plan, state[c]);
+      Vec results[FIRST_DRAWS];
+      Vec draw_state = state[c];
+      for (int i = 0; i < FIRST_DRAWS; ++i) {
+        if (i > 0) draw_state = next_state(draw_state);
+        results[i] = output_of(draw_state);
+      }
+      hits[c] = judge_draws<Vec, FIRST_DRAWS>(plan, results);
       any_hit |= hits[c];
     }
-    std::uint64_t words[sizeof(Vec) / sizeof(std::uint64_t)];
-    std::memcpy(words, &any_hit, sizeof words);
-    if (std::any_of(std::begin(words), std::end(words), [](std::uint64_t w) { return w != 0; })) {
-      std::memcpy(candidates, hits, sizeof hits);
-      std::memcpy(lane_states, state, sizeof state);
+    if (any_lane(any_hit)) {
+      std::memcpy(scan.candidates, hits, sizeof hits);
+      std::memcpy(scan.states, state, sizeof state);
       return scanned;
     }
-    for (int c = 0; c < CHAINS; ++c) {
-      state[c] = state[c] * plan.block_step.multiplier + plan.block_step.increment;
-    }
+    for (Vec& lanes : state) lanes = lanes * scan.block_step.multiplier + scan.block_step.increment;
   }
-  std::memcpy(lane_states, state, sizeof state);
+  std::memcpy(scan.states, state, sizeof state);
   return blocks;
 }
 
+// One arithmetic run of candidates in a residue class: candidate m (m <
+// count) has k = (k_first + m * k_step) mod 2^15, and its draw i has the
+// result (result_base[i] + k * result_step[i]) mod 2^15.
+struct CandidateRun {
+  std::uint32_t count;
+  std::uint32_t k_first;
+  std::uint32_t k_step;
+  std::uint32_t result_base[DEEP_DRAWS];
+  std::uint32_t result_step[DEEP_DRAWS];
+};
+
+template <typename Vec, int DRAWS>
+SHUFFLESORT_INLINE Vec judge_candidates(const SearchPlan& plan, const CandidateRun& run, Vec k) {
+  Vec results[DRAWS];
+  for (int i = 0; i < DRAWS; ++i) {
+    results[i] = (run.result_base[i] + k * run.result_step[i]) & LCG_OUTPUT_MASK;
+  }
+  return judge_draws<Vec, DRAWS>(plan, results);
+}
+
+// Appends to `passing` the k of each lane set in `hit`.
 template <typename Vec>
-SHUFFLESORT_INLINE std::uint64_t scan(const SearchPlan& plan, std::uint32_t* lane_states,
-                                      std::uint64_t blocks, std::uint32_t* candidates) {
-  return plan.fixed_targets ? scan_blocks<Vec, true>(plan, lane_states, blocks, candidates)
-                            : scan_blocks<Vec, false>(plan, lane_states, blocks, candidates);
+SHUFFLESORT_INLINE void collect(Vec hit, Vec k, std::uint32_t* passing, std::uint32_t& found) {
+  if (!any_lane(hit)) return;
+  for (std::size_t lane = 0; lane < sizeof(Vec) / sizeof(std::uint32_t); ++lane) {
+    if (hit[lane] != 0) passing[found++] = k[lane];
+  }
 }
 
-using ScanFunction = std::uint64_t (*)(const SearchPlan&, std::uint32_t*, std::uint64_t,
-                                       std::uint32_t*);
-
-constexpr int PORTABLE_LANES = sizeof(Lanes4) / sizeof(std::uint32_t);
-std::uint64_t scan_portable(const SearchPlan& plan, std::uint32_t* lane_states,
-                            std::uint64_t blocks, std::uint32_t* candidates) {
-  return scan<Lanes4>(plan, lane_states, blocks, candidates);
+// Writes to `passing` the k of every candidate of `run` whose first
+// DEEP_DRAWS draws pass, and returns how many there are. All candidates are
+// judged on their first draws, and those that pass again on more draws.
+template <typename Vec>
+SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const CandidateRun& run,
+                                           std::uint32_t* passing) {
+  constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
+  Vec lane_index = {};
+  for (std::uint32_t lane = 0; lane < LANES; ++lane) lane_index[lane] = lane;
+  Vec k = (run.k_first + lane_index * run.k_step) & LCG_OUTPUT_MASK;
+  std::uint32_t first_passing = 0;
+  for (std::uint32_t start = 0; start < run.count; start += LANES) {
+    const Vec in_run = (Vec)(lane_index + start < run.count);
+    collect(judge_candidates<Vec, FIRST_DRAWS>(plan, run, k) & in_run, k, passing, first_passing);
+    k = (k + LANES * run.k_step) & LCG_OUTPUT_MASK;
+  }
+  // The passing candidates are judged again, further, in place.
+  std::uint32_t deep_passing = 0;
+  for (std::uint32_t start = 0; start < first_passing; start += LANES) {
+    std::uint32_t lanes[LANES] = {};
+    std::copy_n(passing + start, std::min(LANES, first_passing - start), lanes);
+    std::memcpy(&k, lanes, sizeof k);
+    const Vec in_list = (Vec)(lane_index + start < first_passing);
+    collect(judge_candidates<Vec, DEEP_DRAWS>(plan, run, k) & in_list, k, passing, deep_passing);
+  }
+  return deep_passing;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define SHUFFLESORT_X86 1
-constexpr int AVX2_LANES = sizeof(Lanes8) / sizeof(std::uint32_t);
-constexpr int AVX512_LANES = sizeof(Lanes16) / sizeof(std::uint32_t);
-__attribute__((target("avx2"))) std::uint64_t scan_avx2(const SearchPlan& plan,
-                                                        std::uint32_t* lane_states,
-                                                        std::uint64_t blocks,
-                                                        std::uint32_t* candidates) {
-  return scan<Lanes8>(plan, lane_states, blocks, candidates);
-}
-__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint64_t scan_avx512(
-    const SearchPlan& plan, std::uint32_t* lane_states, std::uint64_t blocks,
-    std::uint32_t* candidates) {
-  return scan<Lanes16>(plan, lane_states, blocks, candidates);
-}
-#endif
+using ScanFunction = std::uint64_t (*)(const SearchPlan&, ScanBlocks&, std::uint64_t);
+using RunFunction = std::uint32_t (*)(const SearchPlan&, const CandidateRun&, std::uint32_t*);
 
-struct KernelInfo {
+struct KernelFunctions {
   ScanFunction scan;
+  RunFunction judge_run;
   int lanes;
 };
 
-KernelInfo kernel_info(Kernel kernel) {
+// The two kernels of one vector unit, compiled for its target.
+#define SHUFFLESORT_KERNEL(NAME, TARGET, VEC)                                            \
+  TARGET std::uint64_t scan_##NAME(const SearchPlan& plan, ScanBlocks& scan,             \
+                                   std::uint64_t blocks) {                               \
+    return scan_blocks<VEC>(plan, scan, blocks);                                         \
+  }                                                                                      \
+  TARGET std::uint32_t judge_run_##NAME(const SearchPlan& plan, const CandidateRun& run, \
+                                        std::uint32_t* passing) {                        \
+    return judge_run<VEC>(plan, run, passing);                                           \
+  }                                                                                      \
+  constexpr KernelFunctions NAME##_functions{scan_##NAME, judge_run_##NAME,              \
+                                             sizeof(VEC) / sizeof(std::uint32_t)};
+
+SHUFFLESORT_KERNEL(portable, , Lanes4)
+#if defined(__x86_64__) || defined(__i386__)
+#define SHUFFLESORT_X86 1
+SHUFFLESORT_KERNEL(avx2, __attribute__((target("avx2"))), Lanes8)
+SHUFFLESORT_KERNEL(avx512, __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"))), Lanes16)
+#endif
+
+KernelFunctions kernel_functions(Kernel kernel) {
 #ifdef SHUFFLESORT_X86
-  if (kernel == Kernel::avx512) return {scan_avx512, AVX512_LANES};
-  if (kernel == Kernel::avx2) return {scan_avx2, AVX2_LANES};
+  if (kernel == Kernel::avx512) return avx512_functions;
+  if (kernel == Kernel::avx2) return avx2_functions;
 #else
   static_cast<void>(kernel);
 #endif
-  return {scan_portable, PORTABLE_LANES};
+  return portable_functions;
+}
+
+// What every search needs: the values in ascending order and the plan.
+struct Search {
+  Search(std::uint32_t seed, const Value* values, int count)
+      : seed(seed), values(values), count(count) {
+    std::copy(values, values + count, ascending);
+    std::sort(ascending, ascending + count);
+    plan = make_plan(values, ascending, count);
+  }
+
+  // Confirms a candidate given the state after its first draw.
+  bool comes_out_in_order(std::uint32_t state_after_first_draw) const {
+    static const AffineMap undo_first_draw = inverse(generator_steps(1));
+    return attempt_comes_out_in_order(undo_first_draw(state_after_first_draw), values, ascending,
+                                      count);
+  }
+
+  std::uint32_t seed;
+  const Value* values;
+  int count;
+  Value ascending[MAX_VALUES];
+  SearchPlan plan;
+};
+
+std::optional<std::uint64_t> scan_attempts(const Search& search, std::uint64_t limit,
+                                           const KernelFunctions& kernel) {
+  const auto block = std::uint64_t{CHAINS} * static_cast<unsigned>(kernel.lanes);
+  const auto steps_per_attempt = static_cast<std::uint64_t>(search.count);
+  ScanBlocks scan{};
+  scan.block_step = generator_steps(block * steps_per_attempt);
+  for (std::uint64_t lane = 0; lane < block; ++lane) {
+    scan.states[lane] = generator_steps(lane * steps_per_attempt + 1)(search.seed);
+  }
+  const std::uint64_t blocks = (limit + block - 1) / block;
+  for (std::uint64_t done = 0; done < blocks; ++done) {
+    done += kernel.scan(search.plan, scan, blocks - done);
+    if (done == blocks) break;
+    for (std::uint64_t lane = 0; lane < block; ++lane) {
+      const std::uint64_t attempt = done * block + lane;
+      if (scan.candidates[lane] == 0) continue;
+      if (attempt >= limit) return std::nullopt;
+      if (search.comes_out_in_order(scan.states[lane])) return attempt;
+    }
+    for (std::uint64_t lane = 0; lane < block; ++lane) {
+      scan.states[lane] = scan.block_step(scan.states[lane]);
+    }
+  }
+  return std::nullopt;
+}
+
+// The draw whose results the class search enumerates. Any draw that is the
+// first of its value may serve: when all earlier draws came out in order,
+// the pool then holds exactly the values from this one up, in file order,
+// so the compacted indices that take this value are fixed. The anchor is
+// the draw where they are the smallest share of the pool.
+struct Anchor {
+  std::uint32_t draw = 0;
+  std::uint32_t divisor = 1;          // the pool's size at that draw
+  std::uint32_t indices[MAX_VALUES];  // compacted indices taking the value
+  std::uint32_t index_count = 0;
+};
+
+Anchor choose_anchor(const Value* values, const Value* ascending, int count) {
+  Anchor best;
+  best.index_count = 0;
+  for (int draw = 0; draw < count; ++draw) {
+    if (draw > 0 && ascending[draw] == ascending[draw - 1]) continue;
+    Anchor anchor;
+    anchor.draw = static_cast<std::uint32_t>(draw);
+    anchor.divisor = static_cast<std::uint32_t>(count - draw);
+    std::uint32_t index = 0;
+    for (int p = 0; p < count; ++p) {
+      if (values[p] < ascending[draw]) continue;
+      if (values[p] == ascending[draw]) anchor.indices[anchor.index_count++] = index;
+      ++index;
+    }
+    // Compare index_count / divisor without dividing.
+    if (best.index_count == 0 ||
+        anchor.index_count * best.divisor < best.index_count * anchor.divisor) {
+      best = anchor;
+    }
+  }
+  return best;
+}
+
+// The candidate run of one residue class whose anchor draw takes compacted
+// index `index`. `state` is the class's first attempt after its first draw
+// and `d` the class's step of h; the anchor's result steps by a^draw * d.
+CandidateRun class_run(std::uint32_t state, std::uint32_t d, const Anchor& anchor,
+                       const AffineMap& to_anchor, std::uint32_t index) {
+  const std::uint32_t anchor_step = to_anchor.multiplier * d;  // odd
+  const std::uint32_t inverse_step = inverse(AffineMap{anchor_step, 0}).multiplier;
+  CandidateRun run{};
+  run.count = (RESULT_MODULUS - index + anchor.divisor - 1) / anchor.divisor;
+  run.k_first = ((index - generator_output(to_anchor(state))) * inverse_step) & LCG_OUTPUT_MASK;
+  run.k_step = (anchor.divisor * inverse_step) & LCG_OUTPUT_MASK;
+  std::uint32_t step = d;
+  for (int i = 0; i < DEEP_DRAWS; ++i) {
+    run.result_base[i] = generator_output(state);
+    run.result_step[i] = step & LCG_OUTPUT_MASK;
+    state = state * LCG_MULTIPLIER + LCG_INCREMENT;
+    step *= LCG_MULTIPLIER;
+  }
+  return run;
+}
+
+std::optional<std::uint64_t> search_classes(const Search& search, std::uint64_t limit,
+                                            const KernelFunctions& kernel) {
+  const auto n = static_cast<std::uint32_t>(search.count);
+  const std::uint64_t classes = attempt_period(search.count) / RESULT_MODULUS;  // W
+  const AffineMap next_attempt = generator_steps(n);
+  const AffineMap next_in_class = generator_steps(classes * n);
+  const Anchor anchor = choose_anchor(search.values, search.ascending, search.count);
+  const AffineMap to_anchor = generator_steps(anchor.draw);
+  std::uint64_t best = limit;
+  std::uint32_t passing[RESULT_MODULUS];
+  std::uint32_t state = generator_steps(1)(search.seed);  // attempt 0 after its first draw
+  for (std::uint64_t r = 0; r < classes && r < best; ++r, state = next_attempt(state)) {
+    // W attempts on the low half is back and the state has moved by d * 2^16.
+    const std::uint32_t d = (next_in_class(state) - state) >> 16;
+    for (std::uint32_t i = 0; i < anchor.index_count; ++i) {
+      const CandidateRun run = class_run(state, d, anchor, to_anchor, anchor.indices[i]);
+      const std::uint32_t found = kernel.judge_run(search.plan, run, passing);
+      for (std::uint32_t f = 0; f < found; ++f) {
+        const std::uint64_t attempt = r + passing[f] * classes;
+        if (attempt < best && search.comes_out_in_order(state + ((passing[f] * d) << 16))) {
+          best = attempt;
+        }
+      }
+    }
+  }
+  return best < limit ? std::optional<std::uint64_t>(best) : std::nullopt;
 }
 
 }  // namespace
@@ -261,36 +449,24 @@ Kernel widest_kernel() { return supported_kernels().back(); }
 
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel) {
-  const KernelInfo info = kernel_info(kernel);
-  const std::uint64_t block = std::uint64_t{CHAINS} * static_cast<unsigned>(info.lanes);
-  Value ascending[MAX_VALUES];
-  std::copy(values, values + count, ascending);
-  std::sort(ascending, ascending + count);
-  const SearchPlan plan = make_plan(values, ascending, count, static_cast<int>(block));
-  const auto steps_per_attempt = static_cast<std::uint64_t>(count);
-  const AffineMap undo_first_draw = inverse(generator_steps(1));
+  const Search search(seed, values, count);
+  const KernelFunctions functions = kernel_functions(kernel);
+  const std::optional<std::uint64_t> early =
+      scan_attempts(search, std::min(limit, SCAN_FIRST), functions);
+  if (early || limit <= SCAN_FIRST) return early;
+  return search_classes(search, limit, functions);
+}
 
-  std::uint32_t lane_states[MAX_BLOCK];
-  for (std::uint64_t lane = 0; lane < block; ++lane) {
-    lane_states[lane] = generator_steps(lane * steps_per_attempt + 1)(seed);
-  }
-  const std::uint64_t blocks = (limit + block - 1) / block;
-  std::uint32_t candidates[MAX_BLOCK];
-  for (std::uint64_t done = 0; done < blocks; ++done) {
-    done += info.scan(plan, lane_states, blocks - done, candidates);
-    if (done == blocks) break;
-    for (std::uint64_t lane = 0; lane < block; ++lane) {
-      const std::uint64_t attempt = done * block + lane;
-      if (candidates[lane] == 0) continue;
-      if (attempt >= limit) return std::nullopt;
-      const std::uint32_t start = undo_first_draw(lane_states[lane]);
-      if (attempt_comes_out_in_order(start, values, ascending, count)) return attempt;
-    }
-    for (std::uint64_t lane = 0; lane < block; ++lane) {
-      lane_states[lane] = plan.block_step(lane_states[lane]);
-    }
-  }
-  return std::nullopt;
+std::optional<std::uint64_t> first_ordered_attempt_by_scan(std::uint32_t seed, const Value* values,
+                                                           int count, std::uint64_t limit,
+                                                           Kernel kernel) {
+  return scan_attempts(Search(seed, values, count), limit, kernel_functions(kernel));
+}
+
+std::optional<std::uint64_t> first_ordered_attempt_by_classes(std::uint32_t seed,
+                                                              const Value* values, int count,
+                                                              std::uint64_t limit, Kernel kernel) {
+  return search_classes(Search(seed, values, count), limit, kernel_functions(kernel));
 }
 
 std::optional<std::uint64_t> first_ordered_attempt_by_replay(std::uint32_t seed,

@@ -2,10 +2,9 @@
 // replaying the attempts one by one.
 //
 // Attempt j (from 0) starts at generator state F^(j * count)(seed), so any
-// attempt can be judged on its own, and attempts can be judged many at a time,
-// one per vector lane. Since results are bits 16..30 of the state, the
-// attempts' shuffles repeat after attempt_period(count) attempts: if none of
-// those comes out in order, none ever will.
+// attempt can be judged on its own. Since results are bits 16..30 of the
+// state, the attempts' shuffles repeat after attempt_period(count) attempts:
+// if none of those comes out in order, none ever will.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +18,7 @@ namespace shufflesort {
 // The number of distinct attempts: 2^31 / gcd(count, 2^31).
 std::uint64_t attempt_period(int count);
 
-// The ways of judging many attempts at once, narrowest first.
+// The vector units the search can use, narrowest first.
 enum class Kernel { portable, avx2, avx512 };
 
 // The kernels this CPU can run, narrowest first; `portable` is always there.
@@ -30,12 +29,24 @@ Kernel widest_kernel();
 
 // The first attempt j < limit, counted from 0, whose shuffle of `values`
 // comes out in order after seeding with `seed`; nothing when there is none.
-// Needs count >= 2.
+// Needs count >= 2. Scans the first attempts in order, which is quickest
+// when the answer comes early, then searches the rest by residue classes.
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel);
 
+// The same answer from judging attempts in order, one per vector lane.
+std::optional<std::uint64_t> first_ordered_attempt_by_scan(std::uint32_t seed, const Value* values,
+                                                           int count, std::uint64_t limit,
+                                                           Kernel kernel);
+
+// The same answer from visiting only the attempts whose first draw takes a
+// smallest value, residue class by residue class.
+std::optional<std::uint64_t> first_ordered_attempt_by_classes(std::uint32_t seed,
+                                                              const Value* values, int count,
+                                                              std::uint64_t limit, Kernel kernel);
+
 // The same answer found by replaying the literal shuffle and order test,
-// attempt after attempt: the reference the fast search is held to.
+// attempt after attempt: the reference the fast searches are held to.
 std::optional<std::uint64_t> first_ordered_attempt_by_replay(std::uint32_t seed,
                                                              const Value* values, int count,
                                                              std::uint64_t limit);
