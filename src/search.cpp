@@ -189,7 +189,9 @@ SHUFFLESORT_INLINE std::uint64_t scan_blocks(const SearchPlan& plan, ScanBlocks&
       std::memcpy(scan.states, state, sizeof state);
       return scanned;
     }
-    for (Vec& lanes : state) lanes = lanes * scan.block_step.multiplier + scan.block_step.increment;
+    for (int c = 0; c < CHAINS; ++c) {
+      state[c] = state[c] * scan.block_step.multiplier + scan.block_step.increment;
+    }
   }
   std::memcpy(scan.states, state, sizeof state);
   return blocks;
