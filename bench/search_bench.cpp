@@ -1,16 +1,19 @@
-// Attempts judged per second: the literal replay of shuffles against the
-// vector search, for 8, 10, 12 and 13 values. Each run scans a fixed number
-// of attempts (or up to the first ordered one) and reports them as items.
+// Attempts judged per second: the literal replay of shuffles against the two
+// searches on each vector unit, for 8, 10, 12 and 13 values. Each run covers
+// a fixed number of attempts (or up to the first ordered one) and reports
+// them as items; the class search always covers the whole period.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "search.h"
 
 namespace {
 
+using shufflesort::Kernel;
 using shufflesort::Value;
 
 // Values in a scrambled order; 13 of them never come out in order from
@@ -25,47 +28,67 @@ std::vector<Value> scrambled(int count) {
 
 constexpr std::uint32_t SEED = 1;
 
-std::uint64_t attempts_scanned(std::optional<std::uint64_t> first, std::uint64_t limit) {
-  return first ? *first + 1 : limit;
+using SearchFunction = std::optional<std::uint64_t> (*)(std::uint32_t, const Value*, int,
+                                                        std::uint64_t, Kernel);
+
+// Runs `search` over `limit` attempts and counts the attempts it covered.
+template <typename Search>
+void count_attempts(benchmark::State& state, std::uint64_t limit, Search search) {
+  std::uint64_t covered = 0;
+  for (auto _ : state) {
+    const std::optional<std::uint64_t> first = search(limit);
+    benchmark::DoNotOptimize(first);
+    covered += first ? *first + 1 : limit;
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(covered));
 }
 
 void literal_replay(benchmark::State& state) {
   const std::vector<Value> values = scrambled(static_cast<int>(state.range(0)));
-  constexpr std::uint64_t LIMIT = 200000;
-  std::uint64_t scanned = 0;
-  for (auto _ : state) {
-    const auto first = shufflesort::first_ordered_attempt_by_replay(
-        SEED, values.data(), static_cast<int>(values.size()), LIMIT);
-    benchmark::DoNotOptimize(first);
-    scanned += attempts_scanned(first, LIMIT);
-  }
-  state.SetItemsProcessed(static_cast<std::int64_t>(scanned));
+  count_attempts(state, 200000, [&](std::uint64_t limit) {
+    return shufflesort::first_ordered_attempt_by_replay(SEED, values.data(),
+                                                        static_cast<int>(values.size()), limit);
+  });
 }
 
-void vector_search(benchmark::State& state, shufflesort::Kernel kernel) {
+void vector_search(benchmark::State& state, SearchFunction function, Kernel kernel,
+                   bool whole_period) {
   const std::vector<Value> values = scrambled(static_cast<int>(state.range(0)));
-  constexpr std::uint64_t LIMIT = std::uint64_t{1} << 26;
-  std::uint64_t scanned = 0;
-  for (auto _ : state) {
-    const auto first = shufflesort::first_ordered_attempt(
-        SEED, values.data(), static_cast<int>(values.size()), LIMIT, kernel);
-    benchmark::DoNotOptimize(first);
-    scanned += attempts_scanned(first, LIMIT);
+  const int count = static_cast<int>(values.size());
+  const std::uint64_t limit =
+      whole_period ? shufflesort::attempt_period(count) : std::uint64_t{1} << 26;
+  count_attempts(state, limit, [&](std::uint64_t attempts) {
+    return function(SEED, values.data(), count, attempts, kernel);
+  });
+}
+
+std::string kernel_name(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::avx512:
+      return "avx512";
+    case Kernel::avx2:
+      return "avx2";
+    case Kernel::portable:
+      break;
   }
-  state.SetItemsProcessed(static_cast<std::int64_t>(scanned));
+  return "portable";
 }
 
 void register_all() {
   const std::vector<int> counts = {8, 10, 12, 13};
   auto* literal = benchmark::RegisterBenchmark("literal_replay", literal_replay);
   for (int count : counts) literal->Arg(count);
-  for (shufflesort::Kernel kernel : shufflesort::supported_kernels()) {
-    const char* name = kernel == shufflesort::Kernel::avx512 ? "search_avx512"
-                       : kernel == shufflesort::Kernel::avx2 ? "search_avx2"
-                                                             : "search_portable";
-    auto* search = benchmark::RegisterBenchmark(name, vector_search, kernel);
-    for (int count : counts) search->Arg(count);
-    search->Unit(benchmark::kMillisecond);
+  for (Kernel kernel : shufflesort::supported_kernels()) {
+    auto* scan =
+        benchmark::RegisterBenchmark(("scan_" + kernel_name(kernel)).c_str(), vector_search,
+                                     shufflesort::first_ordered_attempt_by_scan, kernel, false);
+    auto* classes =
+        benchmark::RegisterBenchmark(("classes_" + kernel_name(kernel)).c_str(), vector_search,
+                                     shufflesort::first_ordered_attempt_by_classes, kernel, true);
+    for (int count : counts) {
+      scan->Arg(count)->Unit(benchmark::kMillisecond);
+      classes->Arg(count)->Unit(benchmark::kMillisecond);
+    }
   }
 }
 

@@ -33,7 +33,11 @@ constexpr int DEEP_DRAWS = 8;
 constexpr int CHAINS = 4;
 // The most lanes of any kernel.
 constexpr int MAX_LANES = 16;
-// Attempts scanned in order before the search turns to residue classes.
+// The fewest attempts scanned in order before the search turns to residue
+// classes. When the scan can use fixed targets it is cheap and its
+// candidates rare, and it scans as many attempts as the classes hold
+// candidates: that costs well under the class search and finds answers
+// that come early sooner.
 constexpr std::uint64_t SCAN_FIRST = std::uint64_t{1} << 22;
 // Results are 15 bits: the residue classes count k modulo 2^15.
 constexpr std::uint32_t RESULT_MODULUS = LCG_OUTPUT_MASK + 1;
@@ -64,16 +68,37 @@ DrawCheck make_draw_check(std::uint32_t divisor) {
   return draw;
 }
 
+// A quicker judge for the scan, when each of the first draws' values occurs
+// once: after those draws come out in order the pool is fixed, so each draw
+// must hit one fixed compacted index g, and "r % d == g" is "(r + d - g)
+// divisible by d", which is "((r + d - g) * ceil(2^32 / d)) mod 2^32 <
+// ceil(2^32 / d)" for every r < 2^15: one multiply and a compare. A draw
+// with d = 1 always hits and is given a test that always passes.
+struct FixedDraw {
+  std::uint32_t offset = 0;  // d - g
+  std::uint32_t factor = 0;  // ceil(2^32 / d)
+  std::uint32_t limit = 1;   // factor
+};
+
+FixedDraw make_fixed_draw(std::uint32_t divisor, std::uint32_t target) {
+  if (divisor < 2) return {};
+  const auto factor =
+      static_cast<std::uint32_t>(((std::uint64_t{1} << 32) + divisor - 1) / divisor);
+  return {divisor - target, factor, factor};
+}
+
 // The draws every attempt must make to come out in order: draw i takes the
 // value ascending[i]. Draws past the last one pass at any position.
 struct SearchPlan {
   DrawCheck draws[DEEP_DRAWS];
-  std::uint32_t position_words = 1;  // words in use: (count + 31) / 32
+  bool one_word = true;       // all positions fit in the first word of the masks
+  bool fixed_targets = true;  // the first draws' values each occur once
+  FixedDraw fixed[FIRST_DRAWS];
 };
 
 SearchPlan make_plan(const Value* values, const Value* ascending, int count) {
   SearchPlan plan;
-  plan.position_words = static_cast<std::uint32_t>(count + 31) / 32;
+  plan.one_word = count <= 32;
   for (int i = 0; i < DEEP_DRAWS; ++i) {
     DrawCheck& draw = plan.draws[i];
     if (i >= count) {
@@ -84,6 +109,18 @@ SearchPlan make_plan(const Value* values, const Value* ascending, int count) {
     for (int p = 0; p < count; ++p) {
       if (values[p] == ascending[i]) draw.positions[p / 32] |= 1u << (p % 32);
     }
+  }
+  // The compacted index of the first draws: the position less the earlier
+  // draws' positions before it.
+  const Value* end = values + count;
+  for (int i = 0; i < FIRST_DRAWS && i < count; ++i) {
+    plan.fixed_targets = plan.fixed_targets && std::count(values, end, ascending[i]) == 1;
+    const Value* position = std::find(values, end, ascending[i]);
+    const auto earlier_before = std::count_if(ascending, ascending + i, [&](Value earlier) {
+      return std::find(values, end, earlier) < position;
+    });
+    plan.fixed[i] = make_fixed_draw(static_cast<std::uint32_t>(count - i),
+                                    static_cast<std::uint32_t>(position - values - earlier_before));
   }
   return plan;
 }
@@ -115,11 +152,17 @@ SHUFFLESORT_INLINE Vec remainder(Vec result, const DrawCheck& draw) {
 }
 
 // All-ones in the lanes whose file position holds the draw's value.
-template <typename Vec>
-SHUFFLESORT_INLINE Vec passes(Vec position, const DrawCheck& draw, std::uint32_t words) {
-  const Vec word_index = position >> 5;
-  Vec word = {};
-  for (std::uint32_t w = 0; w < words; ++w) word |= (Vec)(word_index == w) & draw.positions[w];
+// WORDS is how many words of the masks are in use.
+template <typename Vec, int WORDS>
+SHUFFLESORT_INLINE Vec passes(Vec position, const DrawCheck& draw) {
+  Vec word = Vec{} + draw.positions[0];
+  if (WORDS > 1) {
+    const Vec word_index = position >> 5;
+    for (int w = 1; w < WORDS; ++w) {
+      const Vec here = (Vec)(word_index == static_cast<std::uint32_t>(w));
+      word = (word & ~here) | (draw.positions[w] & here);
+    }
+  }
   return (Vec)(((word >> (position & 31)) & 1) != 0);
 }
 
@@ -127,14 +170,14 @@ SHUFFLESORT_INLINE Vec passes(Vec position, const DrawCheck& draw, std::uint32_t
 // take a position holding the right value. `drawn` keeps the positions
 // taken so far in ascending order, so that a compacted index maps to its
 // file position by stepping past each of them in turn.
-template <typename Vec, int DRAWS>
+template <typename Vec, int DRAWS, int WORDS>
 SHUFFLESORT_INLINE Vec judge_draws(const SearchPlan& plan, const Vec* results) {
   Vec drawn[DRAWS];
   Vec hit = ~Vec{};
   for (int i = 0; i < DRAWS; ++i) {
     Vec position = remainder(results[i], plan.draws[i]);
     for (int j = 0; j < i; ++j) position -= (Vec)(position >= drawn[j]);  // true is -1
-    hit &= passes(position, plan.draws[i], plan.position_words);
+    hit &= passes<Vec, WORDS>(position, plan.draws[i]);
     for (int j = 0; j < i; ++j) {
       const Vec before = (Vec)(position < drawn[j]);
       const Vec lower = (position & before) | (drawn[j] & ~before);
@@ -142,6 +185,19 @@ SHUFFLESORT_INLINE Vec judge_draws(const SearchPlan& plan, const Vec* results) {
       drawn[j] = lower;
     }
     drawn[i] = position;
+  }
+  return hit;
+}
+
+// The same verdict as judge_draws for the first draws, by fixed targets;
+// `state` is each lane's state after its first draw.
+template <typename Vec>
+SHUFFLESORT_INLINE Vec judge_fixed(const SearchPlan& plan, Vec state) {
+  Vec hit = ~Vec{};
+  for (int i = 0; i < FIRST_DRAWS; ++i) {
+    if (i > 0) state = next_state(state);
+    const FixedDraw& draw = plan.fixed[i];
+    hit &= (Vec)(((output_of(state) + draw.offset) * draw.factor) < draw.limit);
   }
   return hit;
 }
@@ -166,7 +222,7 @@ struct ScanBlocks {
 // Judges up to `blocks` blocks. Returns how many had no candidate; when that
 // is less than `blocks`, the next block's candidates and states are left in
 // `scan`, not yet moved on.
-template <typename Vec>
+template <typename Vec, bool FIXED_TARGETS, int WORDS>
 SHUFFLESORT_INLINE std::uint64_t scan_blocks(const SearchPlan& plan, ScanBlocks& scan,
                                              std::uint64_t blocks) {
   Vec state[CHAINS];
@@ -175,13 +231,17 @@ SHUFFLESORT_INLINE std::uint64_t scan_blocks(const SearchPlan& plan, ScanBlocks&
     Vec hits[CHAINS];
     Vec any_hit = {};
     for (int c = 0; c < CHAINS; ++c) {
-      Vec results[FIRST_DRAWS];
-      Vec draw_state = state[c];
-      for (int i = 0; i < FIRST_DRAWS; ++i) {
-        if (i > 0) draw_state = next_state(draw_state);
-        results[i] = output_of(draw_state);
+      if (FIXED_TARGETS) {
+        hits[c] = judge_fixed(plan, state[c]);
+      } else {
+        Vec results[FIRST_DRAWS];
+        Vec draw_state = state[c];
+        for (int i = 0; i < FIRST_DRAWS; ++i) {
+          if (i > 0) draw_state = next_state(draw_state);
+          results[i] = output_of(draw_state);
+        }
+        hits[c] = judge_draws<Vec, FIRST_DRAWS, WORDS>(plan, results);
       }
-      hits[c] = judge_draws<Vec, FIRST_DRAWS>(plan, results);
       any_hit |= hits[c];
     }
     if (any_lane(any_hit)) {
@@ -208,28 +268,31 @@ struct CandidateRun {
   std::uint32_t result_step[DEEP_DRAWS];
 };
 
-template <typename Vec, int DRAWS>
+template <typename Vec, int DRAWS, int WORDS>
 SHUFFLESORT_INLINE Vec judge_candidates(const SearchPlan& plan, const CandidateRun& run, Vec k) {
   Vec results[DRAWS];
   for (int i = 0; i < DRAWS; ++i) {
     results[i] = (run.result_base[i] + k * run.result_step[i]) & LCG_OUTPUT_MASK;
   }
-  return judge_draws<Vec, DRAWS>(plan, results);
+  return judge_draws<Vec, DRAWS, WORDS>(plan, results);
 }
 
-// Appends to `passing` the k of each lane set in `hit`.
+// Appends to `passing` the k of each lane set in `hit`, without branching
+// on each lane: every lane is written, and only a hit moves the end on, so
+// `passing` needs room for one vector past its last entry.
 template <typename Vec>
 SHUFFLESORT_INLINE void collect(Vec hit, Vec k, std::uint32_t* passing, std::uint32_t& found) {
   if (!any_lane(hit)) return;
   for (std::size_t lane = 0; lane < sizeof(Vec) / sizeof(std::uint32_t); ++lane) {
-    if (hit[lane] != 0) passing[found++] = k[lane];
+    passing[found] = k[lane];
+    found += hit[lane] & 1;
   }
 }
 
 // Writes to `passing` the k of every candidate of `run` whose first
 // DEEP_DRAWS draws pass, and returns how many there are. All candidates are
 // judged on their first draws, and those that pass again on more draws.
-template <typename Vec>
+template <typename Vec, int WORDS>
 SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const CandidateRun& run,
                                            std::uint32_t* passing) {
   constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
@@ -239,7 +302,8 @@ SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const Candida
   std::uint32_t first_passing = 0;
   for (std::uint32_t start = 0; start < run.count; start += LANES) {
     const Vec in_run = (Vec)(lane_index + start < run.count);
-    collect(judge_candidates<Vec, FIRST_DRAWS>(plan, run, k) & in_run, k, passing, first_passing);
+    collect(judge_candidates<Vec, FIRST_DRAWS, WORDS>(plan, run, k) & in_run, k, passing,
+            first_passing);
     k = (k + LANES * run.k_step) & LCG_OUTPUT_MASK;
   }
   // The passing candidates are judged again, further, in place.
@@ -249,7 +313,8 @@ SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const Candida
     std::copy_n(passing + start, std::min(LANES, first_passing - start), lanes);
     std::memcpy(&k, lanes, sizeof k);
     const Vec in_list = (Vec)(lane_index + start < first_passing);
-    collect(judge_candidates<Vec, DEEP_DRAWS>(plan, run, k) & in_list, k, passing, deep_passing);
+    collect(judge_candidates<Vec, DEEP_DRAWS, WORDS>(plan, run, k) & in_list, k, passing,
+            deep_passing);
   }
   return deep_passing;
 }
@@ -267,11 +332,14 @@ struct KernelFunctions {
 #define SHUFFLESORT_KERNEL(NAME, TARGET, VEC)                                            \
   TARGET std::uint64_t scan_##NAME(const SearchPlan& plan, ScanBlocks& scan,             \
                                    std::uint64_t blocks) {                               \
-    return scan_blocks<VEC>(plan, scan, blocks);                                         \
+    if (plan.fixed_targets) return scan_blocks<VEC, true, 1>(plan, scan, blocks);        \
+    return plan.one_word ? scan_blocks<VEC, false, 1>(plan, scan, blocks)                \
+                         : scan_blocks<VEC, false, POSITION_WORDS>(plan, scan, blocks);  \
   }                                                                                      \
   TARGET std::uint32_t judge_run_##NAME(const SearchPlan& plan, const CandidateRun& run, \
                                         std::uint32_t* passing) {                        \
-    return judge_run<VEC>(plan, run, passing);                                           \
+    return plan.one_word ? judge_run<VEC, 1>(plan, run, passing)                         \
+                         : judge_run<VEC, POSITION_WORDS>(plan, run, passing);           \
   }                                                                                      \
   constexpr KernelFunctions NAME##_functions{scan_##NAME, judge_run_##NAME,              \
                                              sizeof(VEC) / sizeof(std::uint32_t)};
@@ -291,55 +359,6 @@ KernelFunctions kernel_functions(Kernel kernel) {
   static_cast<void>(kernel);
 #endif
   return portable_functions;
-}
-
-// What every search needs: the values in ascending order and the plan.
-struct Search {
-  Search(std::uint32_t seed, const Value* values, int count)
-      : seed(seed), values(values), count(count) {
-    std::copy(values, values + count, ascending);
-    std::sort(ascending, ascending + count);
-    plan = make_plan(values, ascending, count);
-  }
-
-  // Confirms a candidate given the state after its first draw.
-  bool comes_out_in_order(std::uint32_t state_after_first_draw) const {
-    static const AffineMap undo_first_draw = inverse(generator_steps(1));
-    return attempt_comes_out_in_order(undo_first_draw(state_after_first_draw), values, ascending,
-                                      count);
-  }
-
-  std::uint32_t seed;
-  const Value* values;
-  int count;
-  Value ascending[MAX_VALUES];
-  SearchPlan plan;
-};
-
-std::optional<std::uint64_t> scan_attempts(const Search& search, std::uint64_t limit,
-                                           const KernelFunctions& kernel) {
-  const auto block = std::uint64_t{CHAINS} * static_cast<unsigned>(kernel.lanes);
-  const auto steps_per_attempt = static_cast<std::uint64_t>(search.count);
-  ScanBlocks scan{};
-  scan.block_step = generator_steps(block * steps_per_attempt);
-  for (std::uint64_t lane = 0; lane < block; ++lane) {
-    scan.states[lane] = generator_steps(lane * steps_per_attempt + 1)(search.seed);
-  }
-  const std::uint64_t blocks = (limit + block - 1) / block;
-  for (std::uint64_t done = 0; done < blocks; ++done) {
-    done += kernel.scan(search.plan, scan, blocks - done);
-    if (done == blocks) break;
-    for (std::uint64_t lane = 0; lane < block; ++lane) {
-      const std::uint64_t attempt = done * block + lane;
-      if (scan.candidates[lane] == 0) continue;
-      if (attempt >= limit) return std::nullopt;
-      if (search.comes_out_in_order(scan.states[lane])) return attempt;
-    }
-    for (std::uint64_t lane = 0; lane < block; ++lane) {
-      scan.states[lane] = scan.block_step(scan.states[lane]);
-    }
-  }
-  return std::nullopt;
 }
 
 // The draw whose results the class search enumerates. Any draw that is the
@@ -377,6 +396,58 @@ Anchor choose_anchor(const Value* values, const Value* ascending, int count) {
   return best;
 }
 
+// What every search needs: the values in ascending order, the plan and the
+// anchor.
+struct Search {
+  Search(std::uint32_t seed, const Value* values, int count)
+      : seed(seed), values(values), count(count) {
+    std::copy(values, values + count, ascending);
+    std::sort(ascending, ascending + count);
+    plan = make_plan(values, ascending, count);
+    anchor = choose_anchor(values, ascending, count);
+  }
+
+  // Confirms a candidate given the state after its first draw.
+  bool comes_out_in_order(std::uint32_t state_after_first_draw) const {
+    static const AffineMap undo_first_draw = inverse(generator_steps(1));
+    return attempt_comes_out_in_order(undo_first_draw(state_after_first_draw), values, ascending,
+                                      count);
+  }
+
+  std::uint32_t seed;
+  const Value* values;
+  int count;
+  Value ascending[MAX_VALUES];
+  SearchPlan plan;
+  Anchor anchor;
+};
+
+std::optional<std::uint64_t> scan_attempts(const Search& search, std::uint64_t limit,
+                                           const KernelFunctions& kernel) {
+  const auto block = std::uint64_t{CHAINS} * static_cast<unsigned>(kernel.lanes);
+  const auto steps_per_attempt = static_cast<std::uint64_t>(search.count);
+  ScanBlocks scan{};
+  scan.block_step = generator_steps(block * steps_per_attempt);
+  for (std::uint64_t lane = 0; lane < block; ++lane) {
+    scan.states[lane] = generator_steps(lane * steps_per_attempt + 1)(search.seed);
+  }
+  const std::uint64_t blocks = (limit + block - 1) / block;
+  for (std::uint64_t done = 0; done < blocks; ++done) {
+    done += kernel.scan(search.plan, scan, blocks - done);
+    if (done == blocks) break;
+    for (std::uint64_t lane = 0; lane < block; ++lane) {
+      const std::uint64_t attempt = done * block + lane;
+      if (scan.candidates[lane] == 0) continue;
+      if (attempt >= limit) return std::nullopt;
+      if (search.comes_out_in_order(scan.states[lane])) return attempt;
+    }
+    for (std::uint64_t lane = 0; lane < block; ++lane) {
+      scan.states[lane] = scan.block_step(scan.states[lane]);
+    }
+  }
+  return std::nullopt;
+}
+
 // The candidate run of one residue class whose anchor draw takes compacted
 // index `index`. `state` is the class's first attempt after its first draw
 // and `d` the class's step of h; the anchor's result steps by a^draw * d.
@@ -404,10 +475,10 @@ std::optional<std::uint64_t> search_classes(const Search& search, std::uint64_t 
   const std::uint64_t classes = attempt_period(search.count) / RESULT_MODULUS;  // W
   const AffineMap next_attempt = generator_steps(n);
   const AffineMap next_in_class = generator_steps(classes * n);
-  const Anchor anchor = choose_anchor(search.values, search.ascending, search.count);
+  const Anchor& anchor = search.anchor;
   const AffineMap to_anchor = generator_steps(anchor.draw);
   std::uint64_t best = limit;
-  std::uint32_t passing[RESULT_MODULUS];
+  std::uint32_t passing[RESULT_MODULUS + MAX_LANES];
   std::uint32_t state = generator_steps(1)(search.seed);  // attempt 0 after its first draw
   for (std::uint64_t r = 0; r < classes && r < best; ++r, state = next_attempt(state)) {
     // W attempts on the low half is back and the state has moved by d * 2^16.
@@ -453,9 +524,13 @@ std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Val
                                                    int count, std::uint64_t limit, Kernel kernel) {
   const Search search(seed, values, count);
   const KernelFunctions functions = kernel_functions(kernel);
-  const std::optional<std::uint64_t> early =
-      scan_attempts(search, std::min(limit, SCAN_FIRST), functions);
-  if (early || limit <= SCAN_FIRST) return early;
+  const std::uint64_t candidates =
+      search.plan.fixed_targets
+          ? attempt_period(count) * search.anchor.index_count / search.anchor.divisor
+          : 0;
+  const std::uint64_t scanned = std::min(limit, std::max(SCAN_FIRST, candidates));
+  const std::optional<std::uint64_t> early = scan_attempts(search, scanned, functions);
+  if (early || limit <= scanned) return early;
   return search_classes(search, limit, functions);
 }
 
