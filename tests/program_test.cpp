@@ -104,7 +104,17 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
-const char OPEN_FAILURE[] = "ERROR:  Failed to open file 'Data'.\nAborting...\n";
+// The two error lines and the status of a value file that cannot be opened.
+void expect_open_failure(const Outcome& outcome) {
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "ERROR:  Failed to open file 'Data'.\nAborting...\n");
+  EXPECT_EQ(outcome.status, 1);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
+}
 
 // Checks the three report lines without knowing the clock's seed.
 void expect_report(const Outcome& outcome, const std::string& echo, const std::string& sorted) {
@@ -143,17 +153,11 @@ TEST(Program, MissingFileIsCreatedEmptyForItsUser) {
 TEST(Program, DirectoryAndDanglingLinkAreOpenFailures) {
   const TempDir dir;
   ASSERT_EQ(mkdir((dir.path() + "/sortdata.txt").c_str(), 0755), 0);
-  Outcome outcome = run_in(dir.path());
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, OPEN_FAILURE);
-  EXPECT_EQ(outcome.status, 1);
+  expect_open_failure(run_in(dir.path()));
 
   const TempDir linked;
   ASSERT_EQ(symlink("nowhere.txt", (linked.path() + "/sortdata.txt").c_str()), 0);
-  outcome = run_in(linked.path());
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, OPEN_FAILURE);
-  EXPECT_EQ(outcome.status, 1);
+  expect_open_failure(run_in(linked.path()));
   EXPECT_FALSE(exists(linked.path() + "/nowhere.txt"));
 }
 
@@ -191,22 +195,15 @@ TEST(Faults, UnreadableFileIsAnOpenFailure) {
   ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
   const std::string path = dir.write("sortdata.txt", "3 1 2");
   ASSERT_EQ(chmod(path.c_str(), 0), 0);
-  const Outcome outcome = launch_in(dir.path(), restricted());
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, OPEN_FAILURE);
-  EXPECT_EQ(outcome.status, 1);
+  expect_open_failure(launch_in(dir.path(), restricted()));
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-  std::ifstream file(path);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "3 1 2");
+  EXPECT_EQ(read_file(path), "3 1 2");
 }
 
 TEST(Faults, MissingFileInReadOnlyDirectoryIsAnOpenFailure) {
   const TempDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-  const Outcome outcome = launch_in(dir.path(), restricted());
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, OPEN_FAILURE);
-  EXPECT_EQ(outcome.status, 1);
+  expect_open_failure(launch_in(dir.path(), restricted()));
   EXPECT_FALSE(exists(dir.path() + "/sortdata.txt"));
 }
 
@@ -281,8 +278,7 @@ TEST(Faults, UnwritableOutputIsReportedInTheStatus) {
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out.substr(0, 14), "Sorting: 2 1 \n");
 
-  std::ifstream file(dir.path() + "/sortdata.txt");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "2 1");
+  EXPECT_EQ(read_file(dir.path() + "/sortdata.txt"), "2 1");
 }
 
 // The report for `file` seeded with `seed`, from the driver in-process.
