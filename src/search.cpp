@@ -368,14 +368,13 @@ KernelFunctions kernel_functions(Kernel kernel) {
 // the draw where they are the smallest share of the pool.
 struct Anchor {
   std::uint32_t draw = 0;
-  std::uint32_t divisor = 1;          // the pool's size at that draw
-  std::uint32_t indices[MAX_VALUES];  // compacted indices taking the value
+  std::uint32_t divisor = 1;               // the pool's size at that draw
+  std::uint32_t indices[MAX_VALUES] = {};  // compacted indices taking the value
   std::uint32_t index_count = 0;
 };
 
 Anchor choose_anchor(const Value* values, const Value* ascending, int count) {
   Anchor best;
-  best.index_count = 0;
   for (int draw = 0; draw < count; ++draw) {
     if (draw > 0 && ascending[draw] == ascending[draw - 1]) continue;
     Anchor anchor;
