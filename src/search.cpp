@@ -26,9 +26,13 @@ namespace shufflesort {
 
 namespace {
 
-// Draws judged for every candidate, and for those that pass them.
+// Draws judged for every candidate, for those that pass them, and for those
+// that pass those: values that repeat a lot let many candidates through
+// the first draws, and judging them in lanes is far cheaper than the exact
+// check.
 constexpr int FIRST_DRAWS = 3;
 constexpr int DEEP_DRAWS = 8;
+constexpr int DEEPEST_DRAWS = 16;
 // Independent vectors advanced side by side in the scan, to hide latency.
 constexpr int CHAINS = 4;
 // The most lanes of any kernel.
@@ -90,16 +94,16 @@ FixedDraw make_fixed_draw(std::uint32_t divisor, std::uint32_t target) {
 // The draws every attempt must make to come out in order: draw i takes the
 // value ascending[i]. Draws past the last one pass at any position.
 struct SearchPlan {
-  DrawCheck draws[DEEP_DRAWS];
-  bool one_word = true;       // all positions fit in the first word of the masks
+  DrawCheck draws[DEEPEST_DRAWS];
+  int position_words = 1;     // words of the masks in use: (count + 31) / 32
   bool fixed_targets = true;  // the first draws' values each occur once
   FixedDraw fixed[FIRST_DRAWS];
 };
 
 SearchPlan make_plan(const Value* values, const Value* ascending, int count) {
   SearchPlan plan;
-  plan.one_word = count <= 32;
-  for (int i = 0; i < DEEP_DRAWS; ++i) {
+  plan.position_words = (count + 31) / 32;
+  for (int i = 0; i < DEEPEST_DRAWS; ++i) {
     DrawCheck& draw = plan.draws[i];
     if (i >= count) {
       std::fill(std::begin(draw.positions), std::end(draw.positions), 0xFFFFFFFF);
@@ -179,9 +183,8 @@ SHUFFLESORT_INLINE Vec judge_draws(const SearchPlan& plan, const Vec* results) {
     for (int j = 0; j < i; ++j) position -= (Vec)(position >= drawn[j]);  // true is -1
     hit &= passes<Vec, WORDS>(position, plan.draws[i]);
     for (int j = 0; j < i; ++j) {
-      const Vec before = (Vec)(position < drawn[j]);
-      const Vec lower = (position & before) | (drawn[j] & ~before);
-      position = (drawn[j] & before) | (position & ~before);
+      const Vec lower = position < drawn[j] ? position : drawn[j];
+      position = position < drawn[j] ? drawn[j] : position;
       drawn[j] = lower;
     }
     drawn[i] = position;
@@ -264,8 +267,8 @@ struct CandidateRun {
   std::uint32_t count;
   std::uint32_t k_first;
   std::uint32_t k_step;
-  std::uint32_t result_base[DEEP_DRAWS];
-  std::uint32_t result_step[DEEP_DRAWS];
+  std::uint32_t result_base[DEEPEST_DRAWS];
+  std::uint32_t result_step[DEEPEST_DRAWS];
 };
 
 template <typename Vec, int DRAWS, int WORDS>
@@ -289,9 +292,28 @@ SHUFFLESORT_INLINE void collect(Vec hit, Vec k, std::uint32_t* passing, std::uin
   }
 }
 
+// Judges the `count` candidates of `run` listed in `passing` on their first
+// DRAWS draws and keeps those that pass, in place; returns how many.
+template <typename Vec, int DRAWS, int WORDS>
+SHUFFLESORT_INLINE std::uint32_t judge_again(const SearchPlan& plan, const CandidateRun& run,
+                                             std::uint32_t* passing, std::uint32_t count) {
+  constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
+  Vec lane_index = {};
+  for (std::uint32_t lane = 0; lane < LANES; ++lane) lane_index[lane] = lane;
+  std::uint32_t kept = 0;
+  for (std::uint32_t start = 0; start < count; start += LANES) {
+    std::uint32_t lanes[LANES] = {};
+    std::copy_n(passing + start, std::min(LANES, count - start), lanes);
+    Vec k;
+    std::memcpy(&k, lanes, sizeof k);
+    const Vec in_list = (Vec)(lane_index + start < count);
+    collect(judge_candidates<Vec, DRAWS, WORDS>(plan, run, k) & in_list, k, passing, kept);
+  }
+  return kept;
+}
+
 // Writes to `passing` the k of every candidate of `run` whose first
-// DEEP_DRAWS draws pass, and returns how many there are. All candidates are
-// judged on their first draws, and those that pass again on more draws.
+// DEEPEST_DRAWS draws pass, and returns how many there are.
 template <typename Vec, int WORDS>
 SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const CandidateRun& run,
                                            std::uint32_t* passing) {
@@ -299,24 +321,14 @@ SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const Candida
   Vec lane_index = {};
   for (std::uint32_t lane = 0; lane < LANES; ++lane) lane_index[lane] = lane;
   Vec k = (run.k_first + lane_index * run.k_step) & LCG_OUTPUT_MASK;
-  std::uint32_t first_passing = 0;
+  std::uint32_t found = 0;
   for (std::uint32_t start = 0; start < run.count; start += LANES) {
     const Vec in_run = (Vec)(lane_index + start < run.count);
-    collect(judge_candidates<Vec, FIRST_DRAWS, WORDS>(plan, run, k) & in_run, k, passing,
-            first_passing);
+    collect(judge_candidates<Vec, FIRST_DRAWS, WORDS>(plan, run, k) & in_run, k, passing, found);
     k = (k + LANES * run.k_step) & LCG_OUTPUT_MASK;
   }
-  // The passing candidates are judged again, further, in place.
-  std::uint32_t deep_passing = 0;
-  for (std::uint32_t start = 0; start < first_passing; start += LANES) {
-    std::uint32_t lanes[LANES] = {};
-    std::copy_n(passing + start, std::min(LANES, first_passing - start), lanes);
-    std::memcpy(&k, lanes, sizeof k);
-    const Vec in_list = (Vec)(lane_index + start < first_passing);
-    collect(judge_candidates<Vec, DEEP_DRAWS, WORDS>(plan, run, k) & in_list, k, passing,
-            deep_passing);
-  }
-  return deep_passing;
+  found = judge_again<Vec, DEEP_DRAWS, WORDS>(plan, run, passing, found);
+  return judge_again<Vec, DEEPEST_DRAWS, WORDS>(plan, run, passing, found);
 }
 
 using ScanFunction = std::uint64_t (*)(const SearchPlan&, ScanBlocks&, std::uint64_t);
@@ -329,19 +341,27 @@ struct KernelFunctions {
 };
 
 // The two kernels of one vector unit, compiled for its target.
-#define SHUFFLESORT_KERNEL(NAME, TARGET, VEC)                                            \
-  TARGET std::uint64_t scan_##NAME(const SearchPlan& plan, ScanBlocks& scan,             \
-                                   std::uint64_t blocks) {                               \
-    if (plan.fixed_targets) return scan_blocks<VEC, true, 1>(plan, scan, blocks);        \
-    return plan.one_word ? scan_blocks<VEC, false, 1>(plan, scan, blocks)                \
-                         : scan_blocks<VEC, false, POSITION_WORDS>(plan, scan, blocks);  \
-  }                                                                                      \
-  TARGET std::uint32_t judge_run_##NAME(const SearchPlan& plan, const CandidateRun& run, \
-                                        std::uint32_t* passing) {                        \
-    return plan.one_word ? judge_run<VEC, 1>(plan, run, passing)                         \
-                         : judge_run<VEC, POSITION_WORDS>(plan, run, passing);           \
-  }                                                                                      \
-  constexpr KernelFunctions NAME##_functions{scan_##NAME, judge_run_##NAME,              \
+#define SHUFFLESORT_KERNEL(NAME, TARGET, VEC)                                                      \
+  TARGET std::uint64_t scan_##NAME(const SearchPlan& plan, ScanBlocks& scan,                       \
+                                   std::uint64_t blocks) {                                         \
+    if (plan.fixed_targets) return scan_blocks<VEC, true, 1>(plan, scan, blocks);                  \
+    return plan.position_words == 1 ? scan_blocks<VEC, false, 1>(plan, scan, blocks)               \
+                                    : scan_blocks<VEC, false, POSITION_WORDS>(plan, scan, blocks); \
+  }                                                                                                \
+  TARGET std::uint32_t judge_run_##NAME(const SearchPlan& plan, const CandidateRun& run,           \
+                                        std::uint32_t* passing) {                                  \
+    switch (plan.position_words) {                                                                 \
+      case 1:                                                                                      \
+        return judge_run<VEC, 1>(plan, run, passing);                                              \
+      case 2:                                                                                      \
+        return judge_run<VEC, 2>(plan, run, passing);                                              \
+      case 3:                                                                                      \
+        return judge_run<VEC, 3>(plan, run, passing);                                              \
+      default:                                                                                     \
+        return judge_run<VEC, POSITION_WORDS>(plan, run, passing);                                 \
+    }                                                                                              \
+  }                                                                                                \
+  constexpr KernelFunctions NAME##_functions{scan_##NAME, judge_run_##NAME,                        \
                                              sizeof(VEC) / sizeof(std::uint32_t)};
 
 SHUFFLESORT_KERNEL(portable, , Lanes4)
@@ -459,7 +479,7 @@ CandidateRun class_run(std::uint32_t state, std::uint32_t d, const Anchor& ancho
   run.k_first = ((index - generator_output(to_anchor(state))) * inverse_step) & LCG_OUTPUT_MASK;
   run.k_step = (anchor.divisor * inverse_step) & LCG_OUTPUT_MASK;
   std::uint32_t step = d;
-  for (int i = 0; i < DEEP_DRAWS; ++i) {
+  for (int i = 0; i < DEEPEST_DRAWS; ++i) {
     run.result_base[i] = generator_output(state);
     run.result_step[i] = step & LCG_OUTPUT_MASK;
     state = state * LCG_MULTIPLIER + LCG_INCREMENT;
