@@ -31,11 +31,12 @@ namespace shufflesort {
 
 namespace {
 
-// Draws judged for every candidate, for those that pass them, and for those
-// that pass those: values that repeat a lot let many candidates through
-// the first draws, and judging them in lanes is far cheaper than the exact
-// check.
+// Draws judged for every candidate, then again, further, for those that
+// pass, in stages: values that repeat a lot let many candidates through the
+// first draws, and judging them in lanes is far cheaper than the exact
+// check, while each stage costs about the square of its draws.
 constexpr int FIRST_DRAWS = 3;
+constexpr int SECOND_DRAWS = 5;
 constexpr int DEEP_DRAWS = 8;
 constexpr int DEEPEST_DRAWS = 16;
 // Independent vectors advanced side by side in the scan, to hide latency.
@@ -351,6 +352,7 @@ SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const Candida
     collect(judge_candidates<Vec, FIRST_DRAWS, WORDS>(plan, run, k) & in_run, k, passing, found);
     k = (k + LANES * run.k_step) & LCG_OUTPUT_MASK;
   }
+  found = judge_again<Vec, SECOND_DRAWS, WORDS>(plan, run, passing, found);
   found = judge_again<Vec, DEEP_DRAWS, WORDS>(plan, run, passing, found);
   return judge_again<Vec, DEEPEST_DRAWS, WORDS>(plan, run, passing, found);
 }
