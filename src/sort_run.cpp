@@ -40,6 +40,18 @@ void copy_values(const Value* from, Value* to, int count) {
   for (int k = 0; k < count; ++k) to[k] = from[k];
 }
 
+// Moves the generator to the start of the first attempt whose shuffle comes
+// out in order and returns how many attempts come before it, so the attempt
+// loop draws that one next; nothing when no attempt ever comes out in order.
+std::optional<std::uint64_t> skip_to_first_ordered_attempt(Generator& generator,
+                                                           const Value* values, int count) {
+  const std::optional<std::uint64_t> first =
+      first_ordered_attempt(generator.state, values, count, attempt_period(count), widest_kernel());
+  if (first)
+    generator.state = generator_steps(*first * static_cast<unsigned>(count))(generator.state);
+  return first;
+}
+
 }  // namespace
 
 std::uint32_t clock_seed() { return static_cast<std::uint32_t>(std::time(nullptr)); }
@@ -66,19 +78,17 @@ int run_sort(const char* path, const SeedSource& seed, std::ostream& out, std::o
   generator.seed(seed());
   std::uint64_t attempts = 0;
   if (count >= 2) {
-    // Jump straight to the first attempt that comes out in order; the loop
-    // below then draws and confirms it with the literal shuffle and test.
-    const std::uint64_t period = attempt_period(count);
-    const std::optional<std::uint64_t> first =
-        first_ordered_attempt(generator.state, values, count, period, widest_kernel());
-    if (!first) {
-      err << "ERROR:  Shuffles repeat after " << period << " times without coming out in order."
-          << std::endl;
+    // The loop below then draws the attempt found and confirms it with the
+    // literal shuffle and order test.
+    const std::optional<std::uint64_t> skipped =
+        skip_to_first_ordered_attempt(generator, values, count);
+    if (!skipped) {
+      err << "ERROR:  Shuffles repeat after " << attempt_period(count)
+          << " times without coming out in order." << std::endl;
       err << "Aborting..." << std::endl;
       return EXIT_TROUBLE;
     }
-    generator.state = generator_steps(*first * static_cast<unsigned>(count))(generator.state);
-    attempts = *first;
+    attempts = *skipped;
   }
   // Fewer than two values have no pair to be in order: one attempt is made
   // and reported rather than looping forever.
