@@ -62,29 +62,17 @@ void vector_search(benchmark::State& state, SearchFunction function, Kernel kern
   });
 }
 
-std::string kernel_name(Kernel kernel) {
-  switch (kernel) {
-    case Kernel::avx512:
-      return "avx512";
-    case Kernel::avx2:
-      return "avx2";
-    case Kernel::portable:
-      break;
-  }
-  return "portable";
-}
-
 void register_all() {
   const std::vector<int> counts = {8, 10, 12, 13};
   auto* literal = benchmark::RegisterBenchmark("literal_replay", literal_replay);
   for (int count : counts) literal->Arg(count);
   for (Kernel kernel : shufflesort::supported_kernels()) {
-    auto* scan =
-        benchmark::RegisterBenchmark(("scan_" + kernel_name(kernel)).c_str(), vector_search,
-                                     shufflesort::first_ordered_attempt_by_scan, kernel, false);
-    auto* classes =
-        benchmark::RegisterBenchmark(("classes_" + kernel_name(kernel)).c_str(), vector_search,
-                                     shufflesort::first_ordered_attempt_by_classes, kernel, true);
+    auto* scan = benchmark::RegisterBenchmark(
+        (std::string("scan_") + shufflesort::kernel_name(kernel)).c_str(), vector_search,
+        shufflesort::first_ordered_attempt_by_scan, kernel, false);
+    auto* classes = benchmark::RegisterBenchmark(
+        (std::string("classes_") + shufflesort::kernel_name(kernel)).c_str(), vector_search,
+        shufflesort::first_ordered_attempt_by_classes, kernel, true);
     for (int count : counts) {
       scan->Arg(count)->Unit(benchmark::kMillisecond);
       classes->Arg(count)->Unit(benchmark::kMillisecond);

@@ -211,6 +211,16 @@ SHUFFLESORT_INLINE Vec judge_fixed(const SearchPlan& plan, Vec state) {
   return hit;
 }
 
+// Each lane's own index: 0, 1, 2, ...
+template <typename Vec>
+SHUFFLESORT_INLINE Vec lane_indices() {
+  Vec index = {};
+  for (std::uint32_t lane = 0; lane < sizeof(Vec) / sizeof(std::uint32_t); ++lane) {
+    index[lane] = lane;
+  }
+  return index;
+}
+
 // Whether any lane is nonzero.
 template <typename Vec>
 SHUFFLESORT_INLINE bool any_lane(Vec lanes) {
@@ -323,8 +333,7 @@ template <typename Vec, int DRAWS, int WORDS>
 SHUFFLESORT_INLINE std::uint32_t judge_again(const SearchPlan& plan, const CandidateRun& run,
                                              std::uint32_t* passing, std::uint32_t count) {
   constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
-  Vec lane_index = {};
-  for (std::uint32_t lane = 0; lane < LANES; ++lane) lane_index[lane] = lane;
+  const Vec lane_index = lane_indices<Vec>();
   std::uint32_t kept = 0;
   for (std::uint32_t start = 0; start < count; start += LANES) {
     std::uint32_t lanes[LANES] = {};
@@ -343,8 +352,7 @@ template <typename Vec, int WORDS>
 SHUFFLESORT_INLINE std::uint32_t judge_run(const SearchPlan& plan, const CandidateRun& run,
                                            std::uint32_t* passing) {
   constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
-  Vec lane_index = {};
-  for (std::uint32_t lane = 0; lane < LANES; ++lane) lane_index[lane] = lane;
+  const Vec lane_index = lane_indices<Vec>();
   Vec k = (run.k_first + lane_index * run.k_step) & LCG_OUTPUT_MASK;
   std::uint32_t found = 0;
   for (std::uint32_t start = 0; start < run.count; start += LANES) {
@@ -472,8 +480,10 @@ std::optional<std::uint64_t> scan_attempts(const Search& search, std::uint64_t l
   const auto steps_per_attempt = static_cast<std::uint64_t>(search.count);
   ScanBlocks scan{};
   scan.block_step = generator_steps(block * steps_per_attempt);
-  for (std::uint64_t lane = 0; lane < block; ++lane) {
-    scan.states[lane] = generator_steps(lane * steps_per_attempt + 1)(search.seed);
+  const AffineMap next_attempt = generator_steps(steps_per_attempt);
+  std::uint32_t state = generator_steps(1)(search.seed);  // attempt 0 after its first draw
+  for (std::uint64_t lane = 0; lane < block; ++lane, state = next_attempt(state)) {
+    scan.states[lane] = state;
   }
   const std::uint64_t blocks = (limit + block - 1) / block;
   for (std::uint64_t done = 0; done < blocks; ++done) {
@@ -492,22 +502,17 @@ std::optional<std::uint64_t> scan_attempts(const Search& search, std::uint64_t l
   return std::nullopt;
 }
 
-// The candidate run of one residue class whose anchor draw takes compacted
-// index `index`. `state` is the class's first attempt after its first draw
-// and `d` the class's step of h; the anchor's result steps by a^draw * d.
-CandidateRun class_run(std::uint32_t state, std::uint32_t d, const Anchor& anchor,
-                       const AffineMap& to_anchor, std::uint32_t index) {
-  const std::uint32_t anchor_step = to_anchor.multiplier * d;  // odd
-  const std::uint32_t inverse_step = inverse(AffineMap{anchor_step, 0}).multiplier;
+// What the candidate runs of one residue class share: each draw's result
+// steps by a^i * d from its result in the class's first attempt, `state`
+// being that attempt's state after its first draw.
+CandidateRun class_results(std::uint32_t state, std::uint32_t d) {
   CandidateRun run{};
-  run.count = (RESULT_MODULUS - index + anchor.divisor - 1) / anchor.divisor;
-  run.k_first = ((index - generator_output(to_anchor(state))) * inverse_step) & LCG_OUTPUT_MASK;
-  run.k_step = (anchor.divisor * inverse_step) & LCG_OUTPUT_MASK;
+  Generator generator{state};
   std::uint32_t step = d;
   for (int i = 0; i < DEEPEST_DRAWS; ++i) {
-    run.result_base[i] = generator_output(state);
+    run.result_base[i] = generator_output(generator.state);
     run.result_step[i] = step & LCG_OUTPUT_MASK;
-    state = state * LCG_MULTIPLIER + LCG_INCREMENT;
+    generator.next();
     step *= LCG_MULTIPLIER;
   }
   return run;
@@ -527,8 +532,17 @@ std::optional<std::uint64_t> search_classes(const Search& search, std::uint64_t 
   for (std::uint64_t r = 0; r < classes && r < best; ++r, state = next_attempt(state)) {
     // W attempts on the low half is back and the state has moved by d * 2^16.
     const std::uint32_t d = (next_in_class(state) - state) >> 16;
+    CandidateRun run = class_results(state, d);
+    // The anchor's result steps by a^draw * d, which is odd: dividing by it
+    // turns the results the anchor may take into candidates' k.
+    const std::uint32_t inverse_step = inverse(AffineMap{to_anchor.multiplier * d, 0}).multiplier;
+    const std::uint32_t anchor_result = generator_output(to_anchor(state));
+    run.k_step = (anchor.divisor * inverse_step) & LCG_OUTPUT_MASK;
     for (std::uint32_t i = 0; i < anchor.index_count; ++i) {
-      const CandidateRun run = class_run(state, d, anchor, to_anchor, anchor.indices[i]);
+      // Results index, index + divisor, ... below 2^15 take this index.
+      const std::uint32_t index = anchor.indices[i];
+      run.count = (RESULT_MODULUS - index + anchor.divisor - 1) / anchor.divisor;
+      run.k_first = ((index - anchor_result) * inverse_step) & LCG_OUTPUT_MASK;
       const std::uint32_t found = kernel.judge_run(search.plan, run, passing);
       for (std::uint32_t f = 0; f < found; ++f) {
         const std::uint64_t attempt = r + passing[f] * classes;
@@ -547,6 +561,18 @@ std::uint64_t attempt_period(int count) {
   std::uint64_t period = std::uint64_t{1} << 31;
   for (unsigned n = static_cast<unsigned>(count); n % 2 == 0 && period > 1; n /= 2) period /= 2;
   return period;
+}
+
+const char* kernel_name(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::avx512:
+      return "avx512";
+    case Kernel::avx2:
+      return "avx2";
+    case Kernel::portable:
+      break;
+  }
+  return "portable";
 }
 
 std::vector<Kernel> supported_kernels() {

@@ -21,6 +21,9 @@ std::uint64_t attempt_period(int count);
 // The vector units the search can use, narrowest first.
 enum class Kernel { portable, avx2, avx512 };
 
+// The kernel's name: "portable", "avx2" or "avx512".
+const char* kernel_name(Kernel kernel);
+
 // The kernels this CPU can run, narrowest first; `portable` is always there.
 std::vector<Kernel> supported_kernels();
 

@@ -16,18 +16,6 @@ using shufflesort::Value;
 
 namespace {
 
-std::string kernel_name(Kernel kernel) {
-  switch (kernel) {
-    case Kernel::portable:
-      return "portable";
-    case Kernel::avx2:
-      return "avx2";
-    case Kernel::avx512:
-      return "avx512";
-  }
-  return "?";
-}
-
 using SearchFunction = std::optional<std::uint64_t> (*)(std::uint32_t, const Value*, int,
                                                         std::uint64_t, Kernel);
 
@@ -89,8 +77,8 @@ TEST(AttemptSearch, MatchesReplayOnRandomSmallInputs) {
         // Residue classes cost the same for any limit: judge fewer of them.
         if (function == shufflesort::first_ordered_attempt_by_classes && trial % 16 != 0) continue;
         ASSERT_EQ(search(seed, values, LIMIT, kernel, function), expected)
-            << name << " search, " << kernel_name(kernel) << " kernel, " << values.size()
-            << " values, seed " << seed;
+            << name << " search, " << shufflesort::kernel_name(kernel) << " kernel, "
+            << values.size() << " values, seed " << seed;
       }
     }
   }
@@ -126,7 +114,7 @@ TEST(AttemptSearch, FindsPlantedAttemptsForEveryCount) {
       for (Kernel kernel : shufflesort::supported_kernels()) {
         for (const auto& [name, function] : SEARCHES) {
           EXPECT_EQ(search(seed, values, planted + 1000, kernel, function), expected)
-              << name << " search, " << kernel_name(kernel) << " kernel, " << count
+              << name << " search, " << shufflesort::kernel_name(kernel) << " kernel, " << count
               << " values in groups of " << group;
         }
       }
