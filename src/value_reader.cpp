@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace shufflesort {
 
@@ -42,8 +43,12 @@ Value clamp_to_value(std::uint64_t magnitude, bool negative) {
   return static_cast<Value>(magnitude > max_positive ? max_positive : magnitude);
 }
 
-// Opens an existing file for reading only; -1 with errno set on failure.
-int open_existing(const char* path) { return open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY); }
+// Opens an existing file for reading only, without following a final
+// symbolic link when `follow_link` is false; -1 with errno set on failure.
+// O_NONBLOCK keeps a FIFO without a writer from blocking the open.
+int open_existing(const char* path, bool follow_link) {
+  return open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (follow_link ? 0 : O_NOFOLLOW));
+}
 
 // Creates a missing file, empty and writable by its user (0666 less the
 // umask); O_EXCL refuses to follow a symbolic link, dangling or not.
@@ -51,19 +56,51 @@ int create_missing(const char* path) {
   return open(path, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
 }
 
+// The directory that holds `path`: what comes before its last '/'.
+std::string directory_of(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  if (slash == path) return "/";
+  return {path, static_cast<std::size_t>(slash - path)};
+}
+
+// Whether the symbolic link at `path` may be followed. In a sticky directory
+// that anyone may write to, such as /tmp, another user may have planted it:
+// it is followed only when it belongs to the user running or to the
+// directory's owner, the rule of the kernel's fs.protected_symlinks.
+bool link_may_be_followed(const char* path) {
+  struct stat link {};
+  struct stat directory {};
+  if (lstat(path, &link) != 0 || stat(directory_of(path).c_str(), &directory) != 0) return false;
+  const bool sticky_and_open =
+      (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
+  return !sticky_and_open || link.st_uid == geteuid() || link.st_uid == directory.st_uid;
+}
+
+// Opens the file, following a symbolic link only when that is safe.
+int open_following_safe_links(const char* path) {
+  const int fd = open_existing(path, false);
+  if (fd >= 0 || errno != ELOOP) return fd;
+  if (!link_may_be_followed(path)) return -1;
+  return open_existing(path, true);
+}
+
 }  // namespace
 
 int open_value_file(const char* path) {
-  int fd = open_existing(path);
+  int fd = open_following_safe_links(path);
   if (fd < 0 && errno == ENOENT) {
     fd = create_missing(path);
     // Another process may have created it between the two opens.
-    if (fd < 0 && errno == EEXIST) fd = open_existing(path);
+    if (fd < 0 && errno == EEXIST) fd = open_following_safe_links(path);
   }
   if (fd < 0) return -1;
   // Linux opens a directory for reading; it is no value file all the same.
+  // Reads wait for a FIFO's writer as usual once the file is open.
   struct stat status {};
-  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     return -1;
   }

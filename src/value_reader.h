@@ -12,9 +12,12 @@
 namespace shufflesort {
 
 // Opens `path` for reading; a missing file is created empty with an exclusive
-// create, so a dangling symbolic link is never followed. Returns the file
-// descriptor, or -1 when the file can neither be opened nor created or names
-// a directory.
+// create, so a dangling symbolic link is never followed. A FIFO without a
+// writer does not block the open (it reads as empty), and in a sticky
+// directory open to all writers a symbolic link is followed only when it
+// belongs to the user running or to the directory's owner. Returns the file
+// descriptor, or -1 when the file can neither be opened nor created, names a
+// directory, or is a link refused so.
 int open_value_file(const char* path);
 
 // Delivers up to `capacity` bytes of the file into `buffer` and returns how
