@@ -2,7 +2,9 @@
 // fixed seed and string streams, checked byte for byte.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 
+#include <ctime>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -141,6 +143,13 @@ TEST(SortRun, LongSearchReportsTheExactCount) {
   EXPECT_EQ(result.out,
             "Sorting: 12 2 11 5 7 1 3 9 4 10 6 8 \nSorted: 1 2 3 4 5 6 7 8 9 10 11 12 \n"
             "Randomly Sorted 25435653 times.\n");
+}
+
+// On 32-bit targets the build asks for 64-bit time and file offsets, so the
+// clock works after 2038 and files of 2 GiB and more can be opened.
+TEST(ClockSeed, TimeAndFileOffsetsHave64Bits) {
+  EXPECT_EQ(sizeof(std::time_t), 8u);
+  EXPECT_EQ(sizeof(off_t), 8u);
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ TEST(AttemptSearch, FindsPlantedAttemptsForEveryCount) {
   }
 }
 
-TEST(AttemptSearch, KnownLongSearches) {
+TEST(SlowSearch, KnownLongSearches) {
   const std::vector<Value> twelve = {12, 2, 11, 5, 7, 1, 3, 9, 4, 10, 6, 8};
   const std::vector<Value> thirteen = {2, 11, 5, 4, 3, 7, 1, 9, 8, 10, 13, 12, 6};
   for (Kernel kernel : shufflesort::supported_kernels()) {
@@ -140,7 +140,7 @@ TEST(AttemptSearch, KnownLongSearches) {
             25435652u);
 }
 
-TEST(AttemptSearch, ClassesAgreeWithTheScanOverWholePeriods) {
+TEST(SlowSearch, ClassesAgreeWithTheScanOverWholePeriods) {
   // Repeated values, found late or never: the class search anchors on a
   // later draw when the smallest value repeats.
   const std::vector<std::pair<std::vector<Value>, std::uint32_t>> cases = {
