@@ -1,8 +1,6 @@
 // The generator, the shuffle and the order test; see shuffle.h.
 #include "shuffle.h"
 
-#include <cstring>
-
 namespace shufflesort {
 
 AffineMap compose(AffineMap second, AffineMap first) {
@@ -50,17 +48,45 @@ bool comes_out_in_order(const Value* shuffled, int count) {
   return false;
 }
 
+namespace {
+
+// The file positions not yet drawn, as bits: draw idx takes the idx-th of
+// them, found by counting bits instead of compacting an array.
+class UndrawnPositions {
+ public:
+  explicit UndrawnPositions(int count) {
+    for (int p = 0; p < count; ++p) words_[p / 64] |= std::uint64_t{1} << (p % 64);
+  }
+
+  // Takes the undrawn position of rank `idx` and returns it.
+  int take(int idx) {
+    int word = 0;
+    for (int below = __builtin_popcountll(words_[0]); idx >= below;
+         below = __builtin_popcountll(words_[word])) {
+      idx -= below;
+      ++word;
+    }
+    std::uint64_t bits = words_[word];
+    for (; idx > 0; --idx) bits &= bits - 1;  // drop the lower undrawn positions
+    const int bit = __builtin_ctzll(bits);
+    words_[word] &= ~(std::uint64_t{1} << bit);
+    return word * 64 + bit;
+  }
+
+ private:
+  std::uint64_t words_[(MAX_VALUES + 63) / 64] = {};
+};
+
+}  // namespace
+
 bool attempt_comes_out_in_order(std::uint32_t state, const Value* values, const Value* ascending,
                                 int count) {
   if (count < 2) return false;
-  Value pool[MAX_VALUES];
-  std::memcpy(pool, values, sizeof(Value) * static_cast<unsigned>(count));
+  UndrawnPositions undrawn(count);
   Generator generator{state};
   for (int remaining = count; remaining > 0; --remaining) {
     const int idx = generator.next() % remaining;
-    if (pool[idx] != ascending[count - remaining]) return false;
-    std::memmove(pool + idx, pool + idx + 1,
-                 sizeof(Value) * static_cast<unsigned>(remaining - idx - 1));
+    if (values[undrawn.take(idx)] != ascending[count - remaining]) return false;
   }
   return true;
 }

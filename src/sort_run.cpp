@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "max_values.h"
-#include "search.h"
+#include "search/search.h"
 #include "shuffle.h"
 #include "value_reader.h"
 

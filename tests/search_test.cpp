@@ -1,6 +1,6 @@
 // The attempt search held to the literal replay of shuffles, through every
 // kernel this CPU can run, plus the period facts the search relies on.
-#include "search.h"
+#include "search/search.h"
 
 #include <gtest/gtest.h>
 

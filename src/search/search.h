@@ -27,23 +27,25 @@ const char* kernel_name(Kernel kernel);
 // The kernels this CPU can run, narrowest first; `portable` is always there.
 std::vector<Kernel> supported_kernels();
 
-// The widest kernel this CPU can run.
+// The kernel the program uses: the widest this CPU can run, or the one the
+// build fixed (SHUFFLESORT_KERNEL) when the CPU has it.
 Kernel widest_kernel();
 
 // The first attempt j < limit, counted from 0, whose shuffle of `values`
 // comes out in order after seeding with `seed`; nothing when there is none.
-// Needs count >= 2. Scans the first attempts in order, which is quickest
-// when the answer comes early, then searches the rest by residue classes.
+// Needs count >= 2. Scans the first attempts in order, as many as the class
+// search would judge candidates, then searches by residue classes: the cost
+// follows the answer when it comes early and is bounded when it does not.
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel);
 
-// The same answer from judging attempts in order, one per vector lane.
+// The same answer from judging attempts in order, many at once.
 std::optional<std::uint64_t> first_ordered_attempt_by_scan(std::uint32_t seed, const Value* values,
                                                            int count, std::uint64_t limit,
                                                            Kernel kernel);
 
-// The same answer from visiting only the attempts whose first draw takes a
-// smallest value, residue class by residue class.
+// The same answer from visiting only the attempts that pass the rarest
+// test, residue class by residue class.
 std::optional<std::uint64_t> first_ordered_attempt_by_classes(std::uint32_t seed,
                                                               const Value* values, int count,
                                                               std::uint64_t limit, Kernel kernel);
