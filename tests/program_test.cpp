@@ -30,6 +30,7 @@ struct Launch {
   bool close_stderr = false;
   bool as_nobody = false;         // run as an unprivileged user when we are root
   unsigned timeout_seconds = 60;  // a run that hangs is ended by SIGALRM
+  rlim_t stack_bytes = 0;         // a limit on the child's stack, or none
   std::vector<std::pair<std::string, std::string>> environment;
 };
 
@@ -77,6 +78,10 @@ Outcome launch_in(const std::string& dir, const Launch& launch) {
       if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0) _exit(126);
     }
     alarm(launch.timeout_seconds);
+    if (launch.stack_bytes != 0) {
+      const struct rlimit stack { launch.stack_bytes, launch.stack_bytes };
+      if (setrlimit(RLIMIT_STACK, &stack) != 0) _exit(125);
+    }
     std::vector<char*> argv;
     std::transform(launch.command.begin(), launch.command.end(), std::back_inserter(argv),
                    [](const std::string& word) { return const_cast<char*>(word.c_str()); });
@@ -278,6 +283,21 @@ TEST(Faults, HugeFileIsReadInFlatMemory) {
 #ifndef SHUFFLESORT_SANITIZED  // the sanitizers' runtime takes memory of its own
   EXPECT_LT(outcome.peak_rss_kib, 8 * 1024);
 #endif
+}
+
+// The whole search, classes and all, in the 128 KiB of stack that
+// `ulimit -s 128` leaves: its work space is on the heap.
+TEST(Faults, SearchesInASmallStack) {
+  const TempDir dir;
+  dir.write("sortdata.txt", "13 2 11 5 7 1 12 3 9 4 10 6 8");  // never in order, whatever the seed
+  Launch launch;
+  launch.stack_bytes = rlim_t{128} * 1024;
+  const Outcome outcome = launch_in(dir.path(), launch);
+  EXPECT_EQ(outcome.out, "Sorting: 13 2 11 5 7 1 12 3 9 4 10 6 8 \n");
+  EXPECT_EQ(outcome.err,
+            "ERROR:  Shuffles repeat after 2147483648 times without coming out in order.\n"
+            "Aborting...\n");
+  EXPECT_EQ(outcome.status, 1);
 }
 
 TEST(Faults, ValuesAcrossBlockBoundaries) {

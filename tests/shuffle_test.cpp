@@ -136,6 +136,36 @@ TEST(AttemptCheck, AgreesWithLiteralShuffleAndOrderTest) {
 
 namespace {
 
+// Up to a hundred values, past the first word of undrawn positions: the
+// values drawn in order by a planted attempt, and the same values with two
+// of them swapped, which the literal shuffle then judges.
+TEST(AttemptCheck, AgreesWithLiteralShuffleForManyValues) {
+  std::mt19937 random(23);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const auto size = static_cast<std::size_t>(2 + random() % 99);
+    const std::uint32_t state = random();
+    std::vector<Value> values(size);
+    const std::vector<Value> ranks = [&] {
+      std::vector<Value> order(size);
+      for (std::size_t k = 0; k < size; ++k) order[k] = static_cast<Value>(k);
+      return shuffled_from(state, order);  // file positions in draw order
+    }();
+    const auto group = static_cast<Value>(1 + random() % 5);
+    for (std::size_t rank = 0; rank < size; ++rank) {
+      values[static_cast<std::size_t>(ranks[rank])] = static_cast<Value>(rank) / group;
+    }
+    if (trial % 2 == 1) std::swap(values[random() % size], values[random() % size]);
+    std::vector<Value> ascending = values;
+    std::sort(ascending.begin(), ascending.end());
+    const std::vector<Value> shuffled = shuffled_from(state, values);
+    const int count = static_cast<int>(size);
+    EXPECT_EQ(
+        shufflesort::attempt_comes_out_in_order(state, values.data(), ascending.data(), count),
+        shufflesort::comes_out_in_order(shuffled.data(), count))
+        << size << " values, trial " << trial;
+  }
+}
+
 TEST(Generator, InverseUndoesAMap) {
   for (std::uint64_t steps : {1ull, 2ull, 13ull, 1000003ull}) {
     const shufflesort::AffineMap map = shufflesort::generator_steps(steps);
