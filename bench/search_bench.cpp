@@ -1,81 +1,87 @@
-// Attempts judged per second: the literal replay of shuffles against the two
-// searches on each vector unit, for 8, 10, 12 and 13 values. Each run covers
-// a fixed number of attempts (or up to the first ordered one) and reports
-// them as items; the class search always covers the whole period.
+// Whole searches over the input families that cost the most, on each vector
+// kernel this CPU has: the time of one search, from the seed to the answer
+// or to the proof that there is none, for the period's worth of attempts.
+// The literal replay is timed on the families it finishes in seconds.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
-#include "search.h"
+#include "search/search.h"
 
 namespace {
 
 using shufflesort::Kernel;
 using shufflesort::Value;
 
-// Values in a scrambled order; 13 of them never come out in order from
-// seed 1, the others take millions of attempts.
-std::vector<Value> scrambled(int count) {
-  const std::vector<Value> base = {13, 2, 11, 5, 7, 1, 12, 3, 9, 4, 10, 6, 8};
+// `counts[v]` copies of each value v, in an order fixed by `order_seed`
+// (0 keeps them sorted).
+std::vector<Value> kinds(const std::vector<int>& counts, unsigned order_seed) {
   std::vector<Value> values;
-  std::copy_if(base.begin(), base.end(), std::back_inserter(values),
-               [count](Value v) { return v <= count; });
+  for (std::size_t v = 0; v < counts.size(); ++v) {
+    values.insert(values.end(), static_cast<std::size_t>(counts[v]), static_cast<Value>(v));
+  }
+  if (order_seed != 0) std::shuffle(values.begin(), values.end(), std::mt19937(order_seed));
   return values;
 }
 
-constexpr std::uint32_t SEED = 1;
+struct Family {
+  const char* name;
+  std::vector<Value> values;
+  std::uint32_t seed;
+  bool replay;  // the literal replay finishes it in seconds
+};
 
-using SearchFunction = std::optional<std::uint64_t> (*)(std::uint32_t, const Value*, int,
-                                                        std::uint64_t, Kernel);
+std::vector<Family> families() {
+  std::vector<Family> all = {
+      {"two_kinds_99", kinds({50, 49}, 1), 1700000000, false},
+      {"two_kinds_75", kinds({38, 37}, 1), 1700000000, false},
+      {"two_kinds_31", kinds({16, 15}, 1), 1700000000, false},
+      {"three_kinds_99", kinds({33, 33, 33}, 1), 1700000000, false},
+      {"five_kinds_99", kinds({20, 20, 20, 20, 19}, 1), 1700000000, false},
+      {"distinct_13_never", {13, 2, 11, 5, 7, 1, 12, 3, 9, 4, 10, 6, 8}, 1, false},
+      {"distinct_12_early", {12, 2, 11, 5, 7, 1, 3, 9, 4, 10, 6, 8}, 1700000000, false},
+      {"distinct_100", kinds(std::vector<int>(100, 1), 1), 1700000000, false},
+      {"smallest_30_of_37", kinds({30, 7}, 1), 1700000000, true},
+      {"zeros_91_and_1_to_8", kinds({91, 1, 1, 1, 1, 1, 1, 1, 1}, 1), 1700000000, false},
+      {"ones_93_then_twos_6", kinds({93, 6}, 0), 1700000000, false},
+      {"zeros_95_ones_4", kinds({95, 4}, 1), 1700000000, true},
+  };
+  return all;
+}
 
-// Runs `search` over `limit` attempts and counts the attempts it covered.
-template <typename Search>
-void count_attempts(benchmark::State& state, std::uint64_t limit, Search search) {
-  std::uint64_t covered = 0;
+void whole_search(benchmark::State& state, const Family& family, Kernel kernel) {
+  const int count = static_cast<int>(family.values.size());
   for (auto _ : state) {
-    const std::optional<std::uint64_t> first = search(limit);
-    benchmark::DoNotOptimize(first);
-    covered += first ? *first + 1 : limit;
+    benchmark::DoNotOptimize(shufflesort::first_ordered_attempt(
+        family.seed, family.values.data(), count, shufflesort::attempt_period(count), kernel));
   }
-  state.SetItemsProcessed(static_cast<std::int64_t>(covered));
 }
 
-void literal_replay(benchmark::State& state) {
-  const std::vector<Value> values = scrambled(static_cast<int>(state.range(0)));
-  count_attempts(state, 200000, [&](std::uint64_t limit) {
-    return shufflesort::first_ordered_attempt_by_replay(SEED, values.data(),
-                                                        static_cast<int>(values.size()), limit);
-  });
-}
-
-void vector_search(benchmark::State& state, SearchFunction function, Kernel kernel,
-                   bool whole_period) {
-  const std::vector<Value> values = scrambled(static_cast<int>(state.range(0)));
-  const int count = static_cast<int>(values.size());
-  const std::uint64_t limit =
-      whole_period ? shufflesort::attempt_period(count) : std::uint64_t{1} << 26;
-  count_attempts(state, limit, [&](std::uint64_t attempts) {
-    return function(SEED, values.data(), count, attempts, kernel);
-  });
+void literal_replay(benchmark::State& state, const Family& family) {
+  const int count = static_cast<int>(family.values.size());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(shufflesort::first_ordered_attempt_by_replay(
+        family.seed, family.values.data(), count, shufflesort::attempt_period(count)));
+  }
 }
 
 void register_all() {
-  const std::vector<int> counts = {8, 10, 12, 13};
-  auto* literal = benchmark::RegisterBenchmark("literal_replay", literal_replay);
-  for (int count : counts) literal->Arg(count);
-  for (Kernel kernel : shufflesort::supported_kernels()) {
-    auto* scan = benchmark::RegisterBenchmark(
-        (std::string("scan_") + shufflesort::kernel_name(kernel)).c_str(), vector_search,
-        shufflesort::first_ordered_attempt_by_scan, kernel, false);
-    auto* classes = benchmark::RegisterBenchmark(
-        (std::string("classes_") + shufflesort::kernel_name(kernel)).c_str(), vector_search,
-        shufflesort::first_ordered_attempt_by_classes, kernel, true);
-    for (int count : counts) {
-      scan->Arg(count)->Unit(benchmark::kMillisecond);
-      classes->Arg(count)->Unit(benchmark::kMillisecond);
+  static const std::vector<Family> all = families();
+  for (const Family& family : all) {
+    for (Kernel kernel : shufflesort::supported_kernels()) {
+      const std::string name = std::string(family.name) + "/" + shufflesort::kernel_name(kernel);
+      benchmark::RegisterBenchmark(name.c_str(), whole_search, family, kernel)
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(1);
+    }
+    if (family.replay) {
+      const std::string name = std::string(family.name) + "/literal_replay";
+      benchmark::RegisterBenchmark(name.c_str(), literal_replay, family)
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(1);
     }
   }
 }
