@@ -38,6 +38,12 @@ std::optional<std::uint64_t> replay(std::uint32_t seed, const std::vector<Value>
                                                       static_cast<int>(values.size()), limit);
 }
 
+TEST(Kernels, TheProgramsKernelIsOneThisCpuHas) {
+  const std::vector<Kernel> kernels = shufflesort::supported_kernels();
+  EXPECT_EQ(kernels.front(), Kernel::portable);
+  EXPECT_NE(std::find(kernels.begin(), kernels.end(), shufflesort::widest_kernel()), kernels.end());
+}
+
 TEST(AttemptPeriod, IsTwoToThe31OverTheCountsPowerOfTwo) {
   const std::vector<std::pair<int, std::uint64_t>> cases = {
       {1, 1u << 31},  {2, 1u << 30},  {3, 1u << 31},  {12, 1u << 29},
