@@ -48,7 +48,7 @@ TEST(WindowTest, AgreesWithTheRemainderForEveryResult) {
     shufflesort::set_window(test, low, width);
     for (std::uint32_t r = 0; r < RESULTS; ++r) {
       const shufflesort::Lanes4 state = shufflesort::Lanes4{} + (r << 16);
-      const bool lanes = shufflesort::test_passes<shufflesort::Lanes4, 1>(test, state)[0] != 0;
+      const bool lanes = shufflesort::test_passes<shufflesort::Lanes4>(test, state)[0] != 0;
       ASSERT_EQ(lanes, r % divisor - low < width)
           << "r " << r << " divisor " << divisor << " window " << low << "+" << width;
       ASSERT_EQ(shufflesort::passes(test, r % divisor), lanes);

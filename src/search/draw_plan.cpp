@@ -67,6 +67,7 @@ void add_block_tests(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_
   DrawTest test = make_test(first_draw, pool.size);
   test.masked = true;
   std::copy(std::begin(pool.mask), std::end(pool.mask), test.mask);
+  test.mask_words = static_cast<int>((pool.size + 31) / 32);
   test.pass_chance = double(copies) / pool.size;
   plan.tests[plan.test_count++] = test;
   ScatteredBlock& block = plan.blocks[plan.block_count++];
@@ -92,18 +93,20 @@ void add_block_tests(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_
     block.remainders[q] = make_remainder(pool.size - q);
   }
   std::copy(std::begin(pool.mask), std::end(pool.mask), block.mask);
+  block.mask_words = test.mask_words;
   block.pass_chance = chance_of_block(copies, pool.size, block.depth);
 }
 
-// Groups the tests from `first_test` on, then the scattered blocks, into
-// stages of a pass chance of about one half or less each.
+// Groups the tests from `first_test` on into stages, then gives each
+// scattered block its stages.
 void add_stages(DrawPlan& plan, int first_test) {
   int test = first_test;
   while (test < plan.test_count) {
     Stage& stage = plan.stages[plan.stage_count++];
     stage.first_test = test;
     double chance = 1;
-    while (test < plan.test_count && chance > 0.5 && test - stage.first_test < MAX_STAGE_TESTS) {
+    while (test < plan.test_count && chance > STAGE_CHANCE &&
+           test - stage.first_test < MAX_STAGE_TESTS) {
       chance *= plan.tests[test++].pass_chance;
     }
     stage.end_test = test;
@@ -159,7 +162,6 @@ void make_draw_plan(const Value* values, const Value* ascending, int count, Draw
   for (std::uint32_t divisor = 1; divisor <= MAX_VALUES; ++divisor) {
     plan.remainders[divisor] = make_remainder(divisor);
   }
-  plan.mask_words = (count + 31) / 32;
   for (int first = 0; first < count;) {
     const Value value = ascending[first];
     int end = first;

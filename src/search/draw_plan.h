@@ -57,6 +57,7 @@ struct DrawTest {
   std::uint32_t threshold = 1;  // ceil(width * 2^32 / divisor)
   bool masked = false;
   std::uint32_t mask[MASK_WORDS] = {};
+  int mask_words = 1;  // in use
   double pass_chance = 1;
 };
 
@@ -83,9 +84,13 @@ struct ScatteredBlock {
   std::uint32_t increments[LANE_DEPTH] = {};
   Remainder remainders[LANE_DEPTH];
   std::uint32_t mask[MASK_WORDS] = {};  // first pool's indices holding the value
+  int mask_words = 1;                   // in use
   double pass_chance = 1;               // of those draws
 };
-// Tests judged together between two compactions of the candidate list.
+// Tests judged together between two compactions of the candidate list: as
+// many as it takes to keep about one candidate in STAGE_CHANCE^-1, so that
+// most vectors have no survivor to compact, and at most MAX_STAGE_TESTS.
+constexpr double STAGE_CHANCE = 1.0 / 16;
 constexpr int MAX_STAGE_TESTS = 8;
 
 // A run of tests judged together before the survivors are compacted: the
@@ -110,7 +115,6 @@ struct DrawPlan {
   int test_count = 0;
   ScatteredBlock blocks[MAX_VALUES / 2];  // each has two copies or more
   int block_count = 0;
-  int mask_words = 1;            // words of the masks in use
   Stage stages[6 * MAX_VALUES];  // twice: from the anchor on, and after it
   int stage_count = 0;
   // The same stages without the anchor, whose test the class search meets

@@ -41,7 +41,7 @@ inline void run_group(const CandidateRun& run, std::uint32_t start, Group<Vec>& 
   }
 }
 
-template <typename Vec, int WORDS>
+template <typename Vec>
 struct FirstStageOfRun {
   static std::uint32_t call(const DrawPlan& plan, const CandidateRun& run, Candidates out,
                             std::uint32_t found) {
@@ -54,7 +54,7 @@ struct FirstStageOfRun {
       run_group(run, start, state, attempt);
       Group<Vec> hit = group_below<Vec>(start, run.count);
       if (!anchor_only) {
-        hit = stage_passes<Vec, WORDS>(plan, plan.stages[first], run.anchor_index, state, hit);
+        hit = stage_passes<Vec>(plan, plan.stages[first], run.anchor_index, state, hit);
       }
       collect(hit, state, attempt, out, found);
     }
@@ -62,7 +62,7 @@ struct FirstStageOfRun {
   }
 };
 
-template <typename Vec, int WORDS>
+template <typename Vec>
 struct FirstStageOfAttempts {
   static std::uint32_t call(const DrawPlan& plan, std::uint32_t first_state,
                             std::uint32_t first_attempt, std::uint32_t count, Candidates out,
@@ -81,7 +81,7 @@ struct FirstStageOfAttempts {
       Group<Vec> attempt;
       for (int g = 0; g < GROUP; ++g) attempt.lanes[g] = index.lanes[g] + (first_attempt + start);
       const Group<Vec> hit =
-          stage_passes<Vec, WORDS>(plan, plan.stages[0], 0, state, group_below<Vec>(start, count));
+          stage_passes<Vec>(plan, plan.stages[0], 0, state, group_below<Vec>(start, count));
       collect(hit, state, attempt, out, found);
       for (int g = 0; g < GROUP; ++g) {
         state.lanes[g] = state.lanes[g] * next_group.multiplier + next_group.increment;
@@ -91,81 +91,63 @@ struct FirstStageOfAttempts {
   }
 };
 
-template <typename Vec, int WORDS>
+template <typename Vec>
 struct LaterStages {
   static std::uint32_t call(const DrawPlan& plan, int first, int end, Candidates list,
                             std::uint32_t count) {
-    return judge_stages<Vec, WORDS>(plan, first, end, 0, list, count);
+    return judge_stages<Vec>(plan, first, end, 0, list, count);
   }
 };
-
-// `Body` for the vector type and the mask words in use.
-template <typename Vec, template <typename, int> class Body, typename... Args>
-inline std::uint32_t with_mask_words(const DrawPlan& plan, Args... args) {
-  switch (plan.mask_words) {
-    case 1:
-      return Body<Vec, 1>::call(plan, args...);
-    case 2:
-      return Body<Vec, 2>::call(plan, args...);
-    case 3:
-      return Body<Vec, 3>::call(plan, args...);
-    default:
-      return Body<Vec, MASK_WORDS>::call(plan, args...);
-  }
-}
 
 // Each vector unit's entry points, every one flattened into its target.
 __attribute__((flatten)) std::uint32_t first_stage_of_run_portable(const DrawPlan& plan,
                                                                    const CandidateRun& run,
                                                                    Candidates out,
                                                                    std::uint32_t found) {
-  return with_mask_words<Lanes4, FirstStageOfRun>(plan, run, out, found);
+  return FirstStageOfRun<Lanes4>::call(plan, run, out, found);
 }
 __attribute__((flatten)) std::uint32_t first_stage_of_attempts_portable(
     const DrawPlan& plan, std::uint32_t first_state, std::uint32_t first_attempt,
     std::uint32_t count, Candidates out, std::uint32_t found) {
-  return with_mask_words<Lanes4, FirstStageOfAttempts>(plan, first_state, first_attempt, count, out,
-                                                       found);
+  return FirstStageOfAttempts<Lanes4>::call(plan, first_state, first_attempt, count, out, found);
 }
 __attribute__((flatten)) std::uint32_t later_stages_portable(const DrawPlan& plan, int first,
                                                              int end, Candidates list,
                                                              std::uint32_t count) {
-  return with_mask_words<Lanes4, LaterStages>(plan, first, end, list, count);
+  return LaterStages<Lanes4>::call(plan, first, end, list, count);
 }
 
 #ifdef SHUFFLESORT_X86
 __attribute__((flatten, target("avx2"))) std::uint32_t first_stage_of_run_avx2(
     const DrawPlan& plan, const CandidateRun& run, Candidates out, std::uint32_t found) {
-  return with_mask_words<Lanes8, FirstStageOfRun>(plan, run, out, found);
+  return FirstStageOfRun<Lanes8>::call(plan, run, out, found);
 }
 __attribute__((flatten, target("avx2"))) std::uint32_t first_stage_of_attempts_avx2(
     const DrawPlan& plan, std::uint32_t first_state, std::uint32_t first_attempt,
     std::uint32_t count, Candidates out, std::uint32_t found) {
-  return with_mask_words<Lanes8, FirstStageOfAttempts>(plan, first_state, first_attempt, count, out,
-                                                       found);
+  return FirstStageOfAttempts<Lanes8>::call(plan, first_state, first_attempt, count, out, found);
 }
 __attribute__((flatten, target("avx2"))) std::uint32_t later_stages_avx2(const DrawPlan& plan,
                                                                          int first, int end,
                                                                          Candidates list,
                                                                          std::uint32_t count) {
-  return with_mask_words<Lanes8, LaterStages>(plan, first, end, list, count);
+  return LaterStages<Lanes8>::call(plan, first, end, list, count);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 first_stage_of_run_avx512(const DrawPlan& plan, const CandidateRun& run, Candidates out,
                           std::uint32_t found) {
-  return with_mask_words<Lanes16, FirstStageOfRun>(plan, run, out, found);
+  return FirstStageOfRun<Lanes16>::call(plan, run, out, found);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 first_stage_of_attempts_avx512(const DrawPlan& plan, std::uint32_t first_state,
                                std::uint32_t first_attempt, std::uint32_t count, Candidates out,
                                std::uint32_t found) {
-  return with_mask_words<Lanes16, FirstStageOfAttempts>(plan, first_state, first_attempt, count,
-                                                        out, found);
+  return FirstStageOfAttempts<Lanes16>::call(plan, first_state, first_attempt, count, out, found);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 later_stages_avx512(const DrawPlan& plan, int first, int end, Candidates list,
                     std::uint32_t count) {
-  return with_mask_words<Lanes16, LaterStages>(plan, first, end, list, count);
+  return LaterStages<Lanes16>::call(plan, first, end, list, count);
 }
 #endif
 

@@ -66,11 +66,11 @@ __attribute__((target("avx512f"))) inline Lanes16 mask_word(const std::uint32_t*
 }
 #endif
 
-// Each lane's word of `mask`, for a word index below WORDS.
-template <typename Vec, int WORDS>
-inline Vec mask_word(const std::uint32_t* mask, Vec word_index) {
+// Each lane's word of `mask`, for a word index below `words`.
+template <typename Vec>
+inline Vec mask_word(const std::uint32_t* mask, int words, Vec word_index) {
   Vec word = Vec{} + mask[0];
-  for (int w = 1; w < WORDS; ++w) {
+  for (int w = 1; w < words; ++w) {
     const Vec here = (Vec)(word_index == static_cast<std::uint32_t>(w));
     word = (word & ~here) | (mask[w] & here);
   }
@@ -88,21 +88,25 @@ inline Vec remainder(Vec result, const Remainder& by) {
 }
 
 // All-ones in the lanes whose index is a set bit of `mask`.
-template <typename Vec, int WORDS>
-inline Vec mask_has(const std::uint32_t* mask, Vec index) {
+// All-ones in the lanes whose index is a set bit of `mask`, which has
+// `words` words in use.
+template <typename Vec>
+inline Vec mask_has(const std::uint32_t* mask, int words, Vec index) {
   Vec word;
-  if constexpr (WORDS > 1 && std::is_same_v<Vec, Lanes16>) {
+  if constexpr (std::is_same_v<Vec, Lanes16>) {
     word = mask_word(mask, index >> 5);
   } else {
-    word = mask_word<Vec, WORDS>(mask, index >> 5);
+    word = mask_word<Vec>(mask, words, index >> 5);
   }
   return (Vec)(((word >> (index & 31)) & 1) != 0);
 }
 
-template <typename Vec, int WORDS>
+template <typename Vec>
 inline Vec test_passes(const DrawTest& test, Vec state) {
   const Vec result = draw_result(state * test.multiplier + test.increment);
-  if (test.masked) return mask_has<Vec, WORDS>(test.mask, remainder(result, test.remainder));
+  if (test.masked) {
+    return mask_has<Vec>(test.mask, test.mask_words, remainder(result, test.remainder));
+  }
   return (Vec)((result + test.offset) * test.factor < test.threshold);
 }
 
@@ -132,7 +136,7 @@ inline bool any_lane_of(const Group<Vec>& group) {
 // others. Each draw's state comes straight from the block's first, so the
 // draws do not wait for each other either. DEPTH and G are fixed so that the
 // loops unroll and everything stays in registers.
-template <typename Vec, int WORDS, std::uint32_t DEPTH, int G>
+template <typename Vec, std::uint32_t DEPTH, int G>
 inline void block_passes(const ScatteredBlock& block, const Stage& stage,
                          std::uint32_t anchor_index, const Vec* state, Vec* hit) {
   Vec undrawn_before[DEPTH][G] = {};  // the c's
@@ -154,7 +158,7 @@ inline void block_passes(const ScatteredBlock& block, const Stage& stage,
         undrawn_before[j][g] += (Vec)(undrawn_before[j][g] > index);
       }
       undrawn_before[q][g] = index;
-      hit[g] &= mask_has<Vec, WORDS>(block.mask, entry);
+      hit[g] &= mask_has<Vec>(block.mask, block.mask_words, entry);
       any |= hit[g];
     }
     if (!any_lane(any)) break;
@@ -193,16 +197,15 @@ inline void tracked_block_stage(const DrawPlan& plan, const ScatteredBlock& bloc
 
 // The block stage for a group: shallow stages judge the group's vectors side
 // by side, deep ones (fewer candidates, more registers) one by one.
-template <typename Vec, int WORDS, std::uint32_t DEPTH>
+template <typename Vec, std::uint32_t DEPTH>
 inline void block_stage(const ScatteredBlock& block, const Stage& stage, std::uint32_t anchor_index,
                         const Group<Vec>& state, Group<Vec>& hit) {
   if constexpr (DEPTH <= 4) {
-    block_passes<Vec, WORDS, DEPTH, GROUP>(block, stage, anchor_index, state.lanes, hit.lanes);
+    block_passes<Vec, DEPTH, GROUP>(block, stage, anchor_index, state.lanes, hit.lanes);
   } else {
     for (int g = 0; g < GROUP; ++g) {
       if (any_lane(hit.lanes[g])) {
-        block_passes<Vec, WORDS, DEPTH, 1>(block, stage, anchor_index, &state.lanes[g],
-                                           &hit.lanes[g]);
+        block_passes<Vec, DEPTH, 1>(block, stage, anchor_index, &state.lanes[g], &hit.lanes[g]);
       }
     }
   }
@@ -210,12 +213,11 @@ inline void block_stage(const ScatteredBlock& block, const Stage& stage, std::ui
 
 // All-ones in the lanes that pass the stage; `hit` says which lanes are
 // candidates at all.
-template <typename Vec, int WORDS>
+template <typename Vec>
 inline Group<Vec> stage_passes(const DrawPlan& plan, const Stage& stage, std::uint32_t anchor_index,
                                const Group<Vec>& state, Group<Vec> hit) {
   for (int t = stage.first_test; t < stage.end_test; ++t) {
-    for (int g = 0; g < GROUP; ++g)
-      hit.lanes[g] &= test_passes<Vec, WORDS>(plan.tests[t], state.lanes[g]);
+    for (int g = 0; g < GROUP; ++g) hit.lanes[g] &= test_passes<Vec>(plan.tests[t], state.lanes[g]);
     if (!any_lane_of(hit)) return hit;
   }
   if (stage.block < 0) return hit;
@@ -231,13 +233,13 @@ inline Group<Vec> stage_passes(const DrawPlan& plan, const Stage& stage, std::ui
       tracked_block_stage<Vec, MAX_TRACKED>(plan, block, stage.depth, state, hit);
     }
   } else if (stage.depth <= 2) {
-    block_stage<Vec, WORDS, 2>(block, stage, anchor_index, state, hit);
+    block_stage<Vec, 2>(block, stage, anchor_index, state, hit);
   } else if (stage.depth <= 4) {
-    block_stage<Vec, WORDS, 4>(block, stage, anchor_index, state, hit);
+    block_stage<Vec, 4>(block, stage, anchor_index, state, hit);
   } else if (stage.depth <= 8) {
-    block_stage<Vec, WORDS, 8>(block, stage, anchor_index, state, hit);
+    block_stage<Vec, 8>(block, stage, anchor_index, state, hit);
   } else {
-    block_stage<Vec, WORDS, LANE_DEPTH>(block, stage, anchor_index, state, hit);
+    block_stage<Vec, LANE_DEPTH>(block, stage, anchor_index, state, hit);
   }
   return hit;
 }
@@ -290,7 +292,7 @@ inline Group<Vec> group_below(std::uint32_t start, std::uint32_t count) {
 // turn, keeping the survivors of each in place; returns how many survive.
 // `anchor_index` is the anchor's index in the class search's runs.
 // `list` needs room for a group past its last entry.
-template <typename Vec, int WORDS>
+template <typename Vec>
 inline std::uint32_t judge_stages(const DrawPlan& plan, int first, int end,
                                   std::uint32_t anchor_index, Candidates list,
                                   std::uint32_t count) {
@@ -302,8 +304,8 @@ inline std::uint32_t judge_stages(const DrawPlan& plan, int first, int end,
       Group<Vec> tag;
       std::memcpy(&state, list.states + start, sizeof state);
       std::memcpy(&tag, list.tags + start, sizeof tag);
-      const Group<Vec> hit = stage_passes<Vec, WORDS>(plan, plan.stages[s], anchor_index, state,
-                                                      group_below<Vec>(start, count));
+      const Group<Vec> hit = stage_passes<Vec>(plan, plan.stages[s], anchor_index, state,
+                                               group_below<Vec>(start, count));
       collect(hit, state, tag, list, kept);
     }
     count = kept;
