@@ -88,9 +88,10 @@ struct ScatteredBlock {
   double pass_chance = 1;               // of those draws
 };
 // Tests judged together between two compactions of the candidate list: as
-// many as it takes to keep about one candidate in STAGE_CHANCE^-1, so that
-// most vectors have no survivor to compact, and at most MAX_STAGE_TESTS.
-constexpr double STAGE_CHANCE = 1.0 / 16;
+// many as it takes to keep about half the candidates or fewer (fewer per
+// stage measured slower: more tests judged for lanes already failed), and
+// at most MAX_STAGE_TESTS.
+constexpr double STAGE_CHANCE = 1.0 / 2;
 constexpr int MAX_STAGE_TESTS = 8;
 
 // A run of tests judged together before the survivors are compacted: the
