@@ -31,8 +31,8 @@ namespace {
 
 // The states of a group of a run's candidates, and their attempts as tags.
 template <typename Vec>
-inline void run_group(const CandidateRun& run, std::uint32_t start, Group<Vec>& state,
-                      Group<Vec>& attempt) {
+SHUFFLESORT_LANE_INLINE void run_group(const CandidateRun& run, std::uint32_t start,
+                                       Group<Vec>& state, Group<Vec>& attempt) {
   const Group<Vec> index = group_indices<Vec>();
   for (int g = 0; g < GROUP; ++g) {
     const Vec k = (run.k_first + (index.lanes[g] + start) * run.k_step) & LCG_OUTPUT_MASK;

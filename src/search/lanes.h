@@ -28,6 +28,16 @@ typedef std::uint32_t Lanes16 __attribute__((vector_size(64)));
 template <typename Vec>
 constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
 
+// How the lane templates are inlined into the kernels. GCC flattens each
+// kernel (its always_inline would refuse the vector units' intrinsics in a
+// template of no particular target); clang inlines them always, since it
+// refuses to compile a wide vector in a function of no such target.
+#ifdef __clang__
+#define SHUFFLESORT_LANE_INLINE __attribute__((always_inline)) inline
+#else
+#define SHUFFLESORT_LANE_INLINE inline
+#endif
+
 // Candidate lists: each candidate's state and a tag that tells which attempt
 // it is. Room for one vector past the last entry is needed.
 struct Candidates {
@@ -36,7 +46,7 @@ struct Candidates {
 };
 
 template <typename Vec>
-inline Vec lane_indices() {
+SHUFFLESORT_LANE_INLINE Vec lane_indices() {
   Vec index = {};
   for (std::uint32_t lane = 0; lane < LANES<Vec>; ++lane) index[lane] = lane;
   return index;
@@ -45,7 +55,7 @@ inline Vec lane_indices() {
 // Whether any lane is nonzero: a horizontal OR, which the compiler maps to
 // the target's reduction; x86 has single instructions for it.
 template <typename Vec>
-inline bool any_lane(Vec lanes) {
+SHUFFLESORT_LANE_INLINE bool any_lane(Vec lanes) {
   std::uint32_t any = 0;
   for (std::uint32_t lane = 0; lane < LANES<Vec>; ++lane) any |= lanes[lane];
   return any != 0;
@@ -58,17 +68,18 @@ __attribute__((target("avx2"))) inline bool any_lane(const Lanes8& lanes) {
 __attribute__((target("avx512f"))) inline bool any_lane(const Lanes16& lanes) {
   return _mm512_test_epi32_mask((__m512i)lanes, (__m512i)lanes) != 0;
 }
-// A mask word for each lane's index, looked up in one permute.
-__attribute__((target("avx512f"))) inline Lanes16 mask_word(const std::uint32_t* mask,
-                                                            const Lanes16& word_index) {
+// A mask word for each lane's index, looked up in one permute. It takes
+// and gives references: no wide vector crosses its call.
+__attribute__((target("avx512f"))) inline void mask_word(const std::uint32_t* mask,
+                                                         const Lanes16& word_index, Lanes16& word) {
   const __m512i words = _mm512_maskz_loadu_epi32((1u << MASK_WORDS) - 1, mask);
-  return (Lanes16)_mm512_maskz_permutexvar_epi32(0xFFFF, (__m512i)word_index, words);
+  word = (Lanes16)_mm512_maskz_permutexvar_epi32(0xFFFF, (__m512i)word_index, words);
 }
 #endif
 
 // Each lane's word of `mask`, for a word index below `words`.
 template <typename Vec>
-inline Vec mask_word(const std::uint32_t* mask, int words, Vec word_index) {
+SHUFFLESORT_LANE_INLINE Vec mask_word(const std::uint32_t* mask, int words, Vec word_index) {
   Vec word = Vec{} + mask[0];
   for (int w = 1; w < words; ++w) {
     const Vec here = (Vec)(word_index == static_cast<std::uint32_t>(w));
@@ -78,12 +89,12 @@ inline Vec mask_word(const std::uint32_t* mask, int words, Vec word_index) {
 }
 
 template <typename Vec>
-inline Vec draw_result(Vec state) {
+SHUFFLESORT_LANE_INLINE Vec draw_result(Vec state) {
   return (state >> LCG_OUTPUT_SHIFT) & LCG_OUTPUT_MASK;
 }
 
 template <typename Vec>
-inline Vec remainder(Vec result, const Remainder& by) {
+SHUFFLESORT_LANE_INLINE Vec remainder(Vec result, const Remainder& by) {
   return result - ((result * by.magic) >> by.shift) * by.divisor;
 }
 
@@ -91,10 +102,10 @@ inline Vec remainder(Vec result, const Remainder& by) {
 // All-ones in the lanes whose index is a set bit of `mask`, which has
 // `words` words in use.
 template <typename Vec>
-inline Vec mask_has(const std::uint32_t* mask, int words, Vec index) {
+SHUFFLESORT_LANE_INLINE Vec mask_has(const std::uint32_t* mask, int words, Vec index) {
   Vec word;
   if constexpr (std::is_same_v<Vec, Lanes16>) {
-    word = mask_word(mask, index >> 5);
+    mask_word(mask, index >> 5, word);
   } else {
     word = mask_word<Vec>(mask, words, index >> 5);
   }
@@ -102,7 +113,7 @@ inline Vec mask_has(const std::uint32_t* mask, int words, Vec index) {
 }
 
 template <typename Vec>
-inline Vec test_passes(const DrawTest& test, Vec state) {
+SHUFFLESORT_LANE_INLINE Vec test_passes(const DrawTest& test, Vec state) {
   const Vec result = draw_result(state * test.multiplier + test.increment);
   if (test.masked) {
     return mask_has<Vec>(test.mask, test.mask_words, remainder(result, test.remainder));
@@ -120,7 +131,7 @@ struct Group {
 };
 
 template <typename Vec>
-inline bool any_lane_of(const Group<Vec>& group) {
+SHUFFLESORT_LANE_INLINE bool any_lane_of(const Group<Vec>& group) {
   Vec any = group.lanes[0];
   for (int g = 1; g < GROUP; ++g) any |= group.lanes[g];
   return any_lane(any);
@@ -137,8 +148,8 @@ inline bool any_lane_of(const Group<Vec>& group) {
 // draws do not wait for each other either. DEPTH and G are fixed so that the
 // loops unroll and everything stays in registers.
 template <typename Vec, std::uint32_t DEPTH, int G>
-inline void block_passes(const ScatteredBlock& block, const Stage& stage,
-                         std::uint32_t anchor_index, const Vec* state, Vec* hit) {
+SHUFFLESORT_LANE_INLINE void block_passes(const ScatteredBlock& block, const Stage& stage,
+                                          std::uint32_t anchor_index, const Vec* state, Vec* hit) {
   Vec undrawn_before[DEPTH][G] = {};  // the c's
 #pragma GCC unroll 16
   for (std::uint32_t q = 0; q < DEPTH; ++q) {
@@ -170,8 +181,8 @@ inline void block_passes(const ScatteredBlock& block, const Stage& stage,
 // ones stand beyond every index), and a draw fails when it takes one of
 // them. Lanes die slowly here, so each vector stops on its own.
 template <typename Vec, std::uint32_t TRACKED>
-inline Vec tracked_block_passes(const DrawPlan& plan, const ScatteredBlock& block,
-                                std::uint32_t depth, Vec state, Vec hit) {
+SHUFFLESORT_LANE_INLINE Vec tracked_block_passes(const DrawPlan& plan, const ScatteredBlock& block,
+                                                 std::uint32_t depth, Vec state, Vec hit) {
   Vec larger[TRACKED] = {};
   for (std::uint32_t k = 0; k < TRACKED; ++k) larger[k] += block.larger_indices[k];
   state = state * block.multipliers[0] + block.increments[0];
@@ -187,8 +198,9 @@ inline Vec tracked_block_passes(const DrawPlan& plan, const ScatteredBlock& bloc
 }
 
 template <typename Vec, std::uint32_t TRACKED>
-inline void tracked_block_stage(const DrawPlan& plan, const ScatteredBlock& block,
-                                std::uint32_t depth, const Group<Vec>& state, Group<Vec>& hit) {
+SHUFFLESORT_LANE_INLINE void tracked_block_stage(const DrawPlan& plan, const ScatteredBlock& block,
+                                                 std::uint32_t depth, const Group<Vec>& state,
+                                                 Group<Vec>& hit) {
   for (int g = 0; g < GROUP; ++g) {
     hit.lanes[g] =
         tracked_block_passes<Vec, TRACKED>(plan, block, depth, state.lanes[g], hit.lanes[g]);
@@ -198,8 +210,9 @@ inline void tracked_block_stage(const DrawPlan& plan, const ScatteredBlock& bloc
 // The block stage for a group: shallow stages judge the group's vectors side
 // by side, deep ones (fewer candidates, more registers) one by one.
 template <typename Vec, std::uint32_t DEPTH>
-inline void block_stage(const ScatteredBlock& block, const Stage& stage, std::uint32_t anchor_index,
-                        const Group<Vec>& state, Group<Vec>& hit) {
+SHUFFLESORT_LANE_INLINE void block_stage(const ScatteredBlock& block, const Stage& stage,
+                                         std::uint32_t anchor_index, const Group<Vec>& state,
+                                         Group<Vec>& hit) {
   if constexpr (DEPTH <= 4) {
     block_passes<Vec, DEPTH, GROUP>(block, stage, anchor_index, state.lanes, hit.lanes);
   } else {
@@ -214,8 +227,9 @@ inline void block_stage(const ScatteredBlock& block, const Stage& stage, std::ui
 // All-ones in the lanes that pass the stage; `hit` says which lanes are
 // candidates at all.
 template <typename Vec>
-inline Group<Vec> stage_passes(const DrawPlan& plan, const Stage& stage, std::uint32_t anchor_index,
-                               const Group<Vec>& state, Group<Vec> hit) {
+SHUFFLESORT_LANE_INLINE Group<Vec> stage_passes(const DrawPlan& plan, const Stage& stage,
+                                                std::uint32_t anchor_index, const Group<Vec>& state,
+                                                Group<Vec> hit) {
   for (int t = stage.first_test; t < stage.end_test; ++t) {
     for (int g = 0; g < GROUP; ++g) hit.lanes[g] &= test_passes<Vec>(plan.tests[t], state.lanes[g]);
     if (!any_lane_of(hit)) return hit;
@@ -254,7 +268,8 @@ void append_hits(const Lanes16& hit, const Lanes16& state, const Lanes16& tag, C
 // Appends the lanes set in `hit` to `out` at `found`, without branching on
 // each lane: every lane is written, and only a hit moves the end on.
 template <typename Vec>
-inline void append_hits(Vec hit, Vec state, Vec tag, Candidates out, std::uint32_t& found) {
+SHUFFLESORT_LANE_INLINE void append_hits(Vec hit, Vec state, Vec tag, Candidates out,
+                                         std::uint32_t& found) {
   for (std::uint32_t lane = 0; lane < LANES<Vec>; ++lane) {
     out.states[found] = state[lane];
     out.tags[found] = tag[lane];
@@ -263,8 +278,8 @@ inline void append_hits(Vec hit, Vec state, Vec tag, Candidates out, std::uint32
 }
 
 template <typename Vec>
-inline void collect(const Group<Vec>& hit, const Group<Vec>& state, const Group<Vec>& tag,
-                    Candidates out, std::uint32_t& found) {
+SHUFFLESORT_LANE_INLINE void collect(const Group<Vec>& hit, const Group<Vec>& state,
+                                     const Group<Vec>& tag, Candidates out, std::uint32_t& found) {
   if (!any_lane_of(hit)) return;
   for (int g = 0; g < GROUP; ++g) {
     if (any_lane(hit.lanes[g])) append_hits(hit.lanes[g], state.lanes[g], tag.lanes[g], out, found);
@@ -273,7 +288,7 @@ inline void collect(const Group<Vec>& hit, const Group<Vec>& state, const Group<
 
 // Each lane's own index in a group: 0, 1, 2, ...
 template <typename Vec>
-inline Group<Vec> group_indices() {
+SHUFFLESORT_LANE_INLINE Group<Vec> group_indices() {
   Group<Vec> index;
   for (int g = 0; g < GROUP; ++g) index.lanes[g] = lane_indices<Vec>() + g * LANES<Vec>;
   return index;
@@ -282,7 +297,7 @@ inline Group<Vec> group_indices() {
 // All-ones in the lanes whose index in the group, counted from `start`,
 // is below `count`.
 template <typename Vec>
-inline Group<Vec> group_below(std::uint32_t start, std::uint32_t count) {
+SHUFFLESORT_LANE_INLINE Group<Vec> group_below(std::uint32_t start, std::uint32_t count) {
   Group<Vec> below = group_indices<Vec>();
   for (int g = 0; g < GROUP; ++g) below.lanes[g] = (Vec)(below.lanes[g] + start < count);
   return below;
@@ -293,9 +308,9 @@ inline Group<Vec> group_below(std::uint32_t start, std::uint32_t count) {
 // `anchor_index` is the anchor's index in the class search's runs.
 // `list` needs room for a group past its last entry.
 template <typename Vec>
-inline std::uint32_t judge_stages(const DrawPlan& plan, int first, int end,
-                                  std::uint32_t anchor_index, Candidates list,
-                                  std::uint32_t count) {
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, int first, int end,
+                                                   std::uint32_t anchor_index, Candidates list,
+                                                   std::uint32_t count) {
   constexpr std::uint32_t STRIDE = GROUP * LANES<Vec>;
   for (int s = first; s < end && count > 0; ++s) {
     std::uint32_t kept = 0;
