@@ -289,7 +289,7 @@ SHUFFLESORT_LANE_INLINE void collect(const Group<Vec>& hit, const Group<Vec>& st
 // Each lane's own index in a group: 0, 1, 2, ...
 template <typename Vec>
 SHUFFLESORT_LANE_INLINE Group<Vec> group_indices() {
-  Group<Vec> index;
+  Group<Vec> index = {};
   for (int g = 0; g < GROUP; ++g) index.lanes[g] = lane_indices<Vec>() + g * LANES<Vec>;
   return index;
 }
