@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "search/draw_plan.h"
-#include "search/lanes.h"
 #include "search/search.h"
+#include "search/stage_lanes.h"
 
 namespace shufflesort {
 
