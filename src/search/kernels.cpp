@@ -42,112 +42,103 @@ SHUFFLESORT_LANE_INLINE void run_group(const CandidateRun& run, std::uint32_t st
 }
 
 template <typename Vec>
-struct FirstStageOfRun {
-  static std::uint32_t call(const DrawPlan& plan, const CandidateRun& run, Candidates out,
-                            std::uint32_t found) {
-    constexpr std::uint32_t STRIDE = GROUP * LANES<Vec>;
-    const int first = plan.class_stages_first;
-    const bool anchor_only = first == plan.stage_count;
-    for (std::uint32_t start = 0; start < run.count; start += STRIDE) {
-      Group<Vec> state;
-      Group<Vec> attempt;
-      run_group(run, start, state, attempt);
-      Group<Vec> hit = group_below<Vec>(start, run.count);
-      if (!anchor_only) {
-        hit = stage_passes<Vec>(plan, plan.stages[first], run.anchor_index, state, hit);
-      }
-      collect(hit, state, attempt, out, found);
-    }
-    return found;
-  }
-};
-
-template <typename Vec>
-struct FirstStageOfAttempts {
-  static std::uint32_t call(const DrawPlan& plan, std::uint32_t first_state,
-                            std::uint32_t first_attempt, std::uint32_t count, Candidates out,
-                            std::uint32_t found) {
-    constexpr std::uint32_t STRIDE = GROUP * LANES<Vec>;
-    const auto steps_per_attempt = static_cast<std::uint64_t>(plan.count);
-    const AffineMap next_attempt = generator_steps(steps_per_attempt);
-    const AffineMap next_group = generator_steps(steps_per_attempt * STRIDE);
+SHUFFLESORT_LANE_INLINE std::uint32_t first_stage_of_run(const DrawPlan& plan,
+                                                         const CandidateRun& run, Candidates out,
+                                                         std::uint32_t found) {
+  constexpr std::uint32_t STRIDE = GROUP * LANES<Vec>;
+  const int first = plan.class_stages_first;
+  const bool anchor_only = first == plan.stage_count;
+  for (std::uint32_t start = 0; start < run.count; start += STRIDE) {
     Group<Vec> state;
-    for (std::uint32_t lane = 0; lane < STRIDE; ++lane) {
-      state.lanes[lane / LANES<Vec>][lane % LANES<Vec>] = first_state;
-      first_state = next_attempt(first_state);
+    Group<Vec> attempt;
+    run_group(run, start, state, attempt);
+    Group<Vec> hit = group_below<Vec>(start, run.count);
+    if (!anchor_only) {
+      hit = stage_passes<Vec>(plan, plan.stages[first], run.anchor_index, state, hit);
     }
-    const Group<Vec> index = group_indices<Vec>();
-    for (std::uint32_t start = 0; start < count; start += STRIDE) {
-      Group<Vec> attempt;
-      for (int g = 0; g < GROUP; ++g) attempt.lanes[g] = index.lanes[g] + (first_attempt + start);
-      const Group<Vec> hit =
-          stage_passes<Vec>(plan, plan.stages[0], 0, state, group_below<Vec>(start, count));
-      collect(hit, state, attempt, out, found);
-      for (int g = 0; g < GROUP; ++g) {
-        state.lanes[g] = state.lanes[g] * next_group.multiplier + next_group.increment;
-      }
-    }
-    return found;
+    collect(hit, state, attempt, out, found);
   }
-};
+  return found;
+}
 
 template <typename Vec>
-struct LaterStages {
-  static std::uint32_t call(const DrawPlan& plan, int first, int end, Candidates list,
-                            std::uint32_t count) {
-    return judge_stages<Vec>(plan, first, end, 0, list, count);
+SHUFFLESORT_LANE_INLINE std::uint32_t first_stage_of_attempts(const DrawPlan& plan,
+                                                              std::uint32_t first_state,
+                                                              std::uint32_t first_attempt,
+                                                              std::uint32_t count, Candidates out,
+                                                              std::uint32_t found) {
+  constexpr std::uint32_t STRIDE = GROUP * LANES<Vec>;
+  const auto steps_per_attempt = static_cast<std::uint64_t>(plan.count);
+  const AffineMap next_attempt = generator_steps(steps_per_attempt);
+  const AffineMap next_group = generator_steps(steps_per_attempt * STRIDE);
+  Group<Vec> state;
+  for (std::uint32_t lane = 0; lane < STRIDE; ++lane) {
+    state.lanes[lane / LANES<Vec>][lane % LANES<Vec>] = first_state;
+    first_state = next_attempt(first_state);
   }
-};
+  const Group<Vec> index = group_indices<Vec>();
+  for (std::uint32_t start = 0; start < count; start += STRIDE) {
+    Group<Vec> attempt;
+    for (int g = 0; g < GROUP; ++g) attempt.lanes[g] = index.lanes[g] + (first_attempt + start);
+    const Group<Vec> hit =
+        stage_passes<Vec>(plan, plan.stages[0], 0, state, group_below<Vec>(start, count));
+    collect(hit, state, attempt, out, found);
+    for (int g = 0; g < GROUP; ++g) {
+      state.lanes[g] = state.lanes[g] * next_group.multiplier + next_group.increment;
+    }
+  }
+  return found;
+}
 
 // Each vector unit's entry points, every one flattened into its target.
 __attribute__((flatten)) std::uint32_t first_stage_of_run_portable(const DrawPlan& plan,
                                                                    const CandidateRun& run,
                                                                    Candidates out,
                                                                    std::uint32_t found) {
-  return FirstStageOfRun<Lanes4>::call(plan, run, out, found);
+  return first_stage_of_run<Lanes4>(plan, run, out, found);
 }
 __attribute__((flatten)) std::uint32_t first_stage_of_attempts_portable(
     const DrawPlan& plan, std::uint32_t first_state, std::uint32_t first_attempt,
     std::uint32_t count, Candidates out, std::uint32_t found) {
-  return FirstStageOfAttempts<Lanes4>::call(plan, first_state, first_attempt, count, out, found);
+  return first_stage_of_attempts<Lanes4>(plan, first_state, first_attempt, count, out, found);
 }
 __attribute__((flatten)) std::uint32_t later_stages_portable(const DrawPlan& plan, int first,
                                                              int end, Candidates list,
                                                              std::uint32_t count) {
-  return LaterStages<Lanes4>::call(plan, first, end, list, count);
+  return judge_stages<Lanes4>(plan, first, end, list, count);
 }
 
 #ifdef SHUFFLESORT_X86
 __attribute__((flatten, target("avx2"))) std::uint32_t first_stage_of_run_avx2(
     const DrawPlan& plan, const CandidateRun& run, Candidates out, std::uint32_t found) {
-  return FirstStageOfRun<Lanes8>::call(plan, run, out, found);
+  return first_stage_of_run<Lanes8>(plan, run, out, found);
 }
 __attribute__((flatten, target("avx2"))) std::uint32_t first_stage_of_attempts_avx2(
     const DrawPlan& plan, std::uint32_t first_state, std::uint32_t first_attempt,
     std::uint32_t count, Candidates out, std::uint32_t found) {
-  return FirstStageOfAttempts<Lanes8>::call(plan, first_state, first_attempt, count, out, found);
+  return first_stage_of_attempts<Lanes8>(plan, first_state, first_attempt, count, out, found);
 }
 __attribute__((flatten, target("avx2"))) std::uint32_t later_stages_avx2(const DrawPlan& plan,
                                                                          int first, int end,
                                                                          Candidates list,
                                                                          std::uint32_t count) {
-  return LaterStages<Lanes8>::call(plan, first, end, list, count);
+  return judge_stages<Lanes8>(plan, first, end, list, count);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 first_stage_of_run_avx512(const DrawPlan& plan, const CandidateRun& run, Candidates out,
                           std::uint32_t found) {
-  return FirstStageOfRun<Lanes16>::call(plan, run, out, found);
+  return first_stage_of_run<Lanes16>(plan, run, out, found);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 first_stage_of_attempts_avx512(const DrawPlan& plan, std::uint32_t first_state,
                                std::uint32_t first_attempt, std::uint32_t count, Candidates out,
                                std::uint32_t found) {
-  return FirstStageOfAttempts<Lanes16>::call(plan, first_state, first_attempt, count, out, found);
+  return first_stage_of_attempts<Lanes16>(plan, first_state, first_attempt, count, out, found);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 later_stages_avx512(const DrawPlan& plan, int first, int end, Candidates list,
                     std::uint32_t count) {
-  return LaterStages<Lanes16>::call(plan, first, end, list, count);
+  return judge_stages<Lanes16>(plan, first, end, list, count);
 }
 #endif
 

@@ -135,12 +135,11 @@ SHUFFLESORT_LANE_INLINE Group<Vec> stage_passes(const DrawPlan& plan, const Stag
 
 // Judges the `count` candidates of `list` on the stages [first, end) in
 // turn, keeping the survivors of each in place; returns how many survive.
-// `anchor_index` is the anchor's index in the class search's runs.
+// Only a first class stage knows its anchor's index, and none is here.
 // `list` needs room for a group past its last entry.
 template <typename Vec>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, int first, int end,
-                                                   std::uint32_t anchor_index, Candidates list,
-                                                   std::uint32_t count) {
+                                                   Candidates list, std::uint32_t count) {
   constexpr std::uint32_t STRIDE = GROUP * LANES<Vec>;
   for (int s = first; s < end && count > 0; ++s) {
     std::uint32_t kept = 0;
@@ -149,8 +148,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, int fir
       Group<Vec> tag;
       std::memcpy(&state, list.states + start, sizeof state);
       std::memcpy(&tag, list.tags + start, sizeof tag);
-      const Group<Vec> hit = stage_passes<Vec>(plan, plan.stages[s], anchor_index, state,
-                                               group_below<Vec>(start, count));
+      const Group<Vec> hit =
+          stage_passes<Vec>(plan, plan.stages[s], 0, state, group_below<Vec>(start, count));
       collect(hit, state, tag, list, kept);
     }
     count = kept;
