@@ -10,6 +10,7 @@
 
 #include "search/draw_plan.h"
 #include "search/kernels.h"
+#include "search/tracked_lanes.h"
 
 namespace shufflesort {
 
@@ -21,6 +22,8 @@ constexpr std::uint32_t BATCH = 1u << 16;
 // The candidate lists' size: a batch, one more call, and room past the last
 // candidate for the widest group of vectors.
 constexpr std::uint32_t LIST_SIZE = BATCH + CHUNK + GROUP * 16;
+// Each tracked survivor list's size: a whole class and a vector past it.
+constexpr std::uint32_t TRACKED_LIST_SIZE = (LCG_OUTPUT_MASK + 1) + 64;
 
 struct SearchContext {
   SearchContext(std::uint32_t seed, const Value* values, int count, Kernel kernel);
@@ -29,6 +32,7 @@ struct SearchContext {
   bool comes_out_in_order(std::uint32_t state_after_first_draw) const;
 
   Candidates candidates() { return {states.data(), tags.data()}; }
+  TrackedLists tracked_lists();
 
   std::uint32_t seed;
   const Value* values;
@@ -38,6 +42,7 @@ struct SearchContext {
   KernelFunctions kernel;
   std::vector<std::uint32_t> states;
   std::vector<std::uint32_t> tags;
+  std::vector<std::uint16_t> tracked_space;  // made when a tracked search needs it
 };
 
 // The first ordered attempt in [0, limit), judging attempts in order.
@@ -45,6 +50,15 @@ std::optional<std::uint64_t> scan_attempts(SearchContext& search, std::uint64_t 
 
 // The first ordered attempt in [0, limit), by residue classes.
 std::optional<std::uint64_t> search_classes(SearchContext& search, std::uint64_t limit);
+
+// Whether the rarest test is the first draw of a tracked block.
+bool has_tracked_anchor(const DrawPlan& plan);
+
+// The first ordered attempt in [0, limit), for a plan with a tracked anchor,
+// by residue classes judged on the whole tracked block at once; attempts
+// below `known` are known not to come out in order and may be skipped.
+std::optional<std::uint64_t> search_tracked_classes(SearchContext& search, std::uint64_t known,
+                                                    std::uint64_t limit);
 
 // About how many candidates the class search judges: what a scan of as
 // many attempts costs.

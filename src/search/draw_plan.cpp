@@ -98,8 +98,8 @@ void add_block_tests(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_
 }
 
 // Groups the tests from `first_test` on into stages, then gives each
-// scattered block its stages.
-void add_stages(DrawPlan& plan, int first_test) {
+// scattered block but `skipped_block` its stages.
+void add_stages(DrawPlan& plan, int first_test, int skipped_block) {
   int test = first_test;
   while (test < plan.test_count) {
     Stage& stage = plan.stages[plan.stage_count++];
@@ -112,6 +112,7 @@ void add_stages(DrawPlan& plan, int first_test) {
     stage.end_test = test;
   }
   for (int block = 0; block < plan.block_count; ++block) {
+    if (block == skipped_block) continue;
     const std::uint32_t deepest = plan.blocks[block].depth;
     // A tracked block's draws are cheap, but lanes die slowly: its stages
     // start deeper.
@@ -121,6 +122,7 @@ void add_stages(DrawPlan& plan, int first_test) {
       stage.depth = std::min(depth, deepest);
       // Only the first class stage judges one run at a time.
       stage.anchor_drawn = first_test > 0 && block == plan.anchor_block &&
+                           !plan.blocks[block].tracked &&
                            plan.stage_count - 1 == plan.class_stages_first;
       if (stage.depth == deepest) break;
     }
@@ -184,9 +186,11 @@ void make_draw_plan(const Value* values, const Value* ascending, int count, Draw
       plan.anchor_block = block;
     }
   }
-  add_stages(plan, 0);
+  add_stages(plan, 0, -1);
   plan.class_stages_first = plan.stage_count;
-  add_stages(plan, 1);
+  add_stages(plan, 1, -1);
+  plan.tracked_stages_first = plan.stage_count;
+  add_stages(plan, 1, plan.anchor_block);
 }
 
 bool passes(const DrawTest& test, std::uint32_t index) {

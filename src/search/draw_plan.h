@@ -116,11 +116,14 @@ struct DrawPlan {
   int test_count = 0;
   ScatteredBlock blocks[MAX_VALUES / 2];  // each has two copies or more
   int block_count = 0;
-  Stage stages[6 * MAX_VALUES];  // twice: from the anchor on, and after it
+  Stage stages[9 * MAX_VALUES];  // three times: see below
   int stage_count = 0;
   // The same stages without the anchor, whose test the class search meets
   // by construction: stages[class_stages_first ..).
   int class_stages_first = 0;
+  // The same without the anchor's block, when that is tracked and judged
+  // whole before the other stages: stages[tracked_stages_first ..).
+  int tracked_stages_first = 0;
   int anchor_block = -1;                 // the scattered block whose first draw is the anchor
   Remainder remainders[MAX_VALUES + 1];  // by divisor
 };

@@ -90,6 +90,33 @@ SHUFFLESORT_LANE_INLINE std::uint32_t first_stage_of_attempts(const DrawPlan& pl
   return found;
 }
 
+// The anchor's tracked block, following exactly as many larger values as it
+// has: each costs every lane four operations a draw.
+template <typename Vec>
+SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const DrawPlan& plan,
+                                                             const TrackedClass& run,
+                                                             TrackedLists lists) {
+  const ScatteredBlock& block = plan.blocks[plan.anchor_block];
+  switch (block.larger) {
+    case 1:
+      return tracked_block_of_class<Vec, 1>(plan, block, run, lists);
+    case 2:
+      return tracked_block_of_class<Vec, 2>(plan, block, run, lists);
+    case 3:
+      return tracked_block_of_class<Vec, 3>(plan, block, run, lists);
+    case 4:
+      return tracked_block_of_class<Vec, 4>(plan, block, run, lists);
+    case 5:
+      return tracked_block_of_class<Vec, 5>(plan, block, run, lists);
+    case 6:
+      return tracked_block_of_class<Vec, 6>(plan, block, run, lists);
+    case 7:
+      return tracked_block_of_class<Vec, 7>(plan, block, run, lists);
+    default:
+      return tracked_block_of_class<Vec, MAX_TRACKED>(plan, block, run, lists);
+  }
+}
+
 // Each vector unit's entry points, every one flattened into its target.
 __attribute__((flatten)) std::uint32_t first_stage_of_run_portable(const DrawPlan& plan,
                                                                    const CandidateRun& run,
@@ -106,6 +133,11 @@ __attribute__((flatten)) std::uint32_t later_stages_portable(const DrawPlan& pla
                                                              int end, Candidates list,
                                                              std::uint32_t count) {
   return judge_stages<Lanes4>(plan, first, end, list, count);
+}
+__attribute__((flatten)) std::uint32_t tracked_block_of_class_portable(const DrawPlan& plan,
+                                                                       const TrackedClass& run,
+                                                                       TrackedLists lists) {
+  return tracked_block_of_class<Shorts8>(plan, run, lists);
 }
 
 #ifdef SHUFFLESORT_X86
@@ -124,6 +156,10 @@ __attribute__((flatten, target("avx2"))) std::uint32_t later_stages_avx2(const D
                                                                          std::uint32_t count) {
   return judge_stages<Lanes8>(plan, first, end, list, count);
 }
+__attribute__((flatten, target("avx2"))) std::uint32_t tracked_block_of_class_avx2(
+    const DrawPlan& plan, const TrackedClass& run, TrackedLists lists) {
+  return tracked_block_of_class<Shorts16>(plan, run, lists);
+}
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 first_stage_of_run_avx512(const DrawPlan& plan, const CandidateRun& run, Candidates out,
                           std::uint32_t found) {
@@ -140,6 +176,16 @@ later_stages_avx512(const DrawPlan& plan, int first, int end, Candidates list,
                     std::uint32_t count) {
   return judge_stages<Lanes16>(plan, first, end, list, count);
 }
+// The 16-bit compress of AVX-512 VBMI2 keeps the tracked survivors' lists.
+__attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi2"))) std::uint32_t
+tracked_block_of_class_avx512(const DrawPlan& plan, const TrackedClass& run, TrackedLists lists) {
+  return tracked_block_of_class<Shorts32>(plan, run, lists);
+}
+
+bool has_avx512_vbmi2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512vbmi2");
+}
 #endif
 
 // The kernel that the build fixes, if any (the CMake option SHUFFLESORT_KERNEL).
@@ -154,15 +200,18 @@ constexpr std::string_view FIXED_KERNEL;
 KernelFunctions kernel_functions(Kernel kernel) {
 #ifdef SHUFFLESORT_X86
   if (kernel == Kernel::avx512) {
-    return {first_stage_of_run_avx512, first_stage_of_attempts_avx512, later_stages_avx512};
+    return {first_stage_of_run_avx512, first_stage_of_attempts_avx512, later_stages_avx512,
+            has_avx512_vbmi2() ? tracked_block_of_class_avx512 : tracked_block_of_class_avx2};
   }
   if (kernel == Kernel::avx2) {
-    return {first_stage_of_run_avx2, first_stage_of_attempts_avx2, later_stages_avx2};
+    return {first_stage_of_run_avx2, first_stage_of_attempts_avx2, later_stages_avx2,
+            tracked_block_of_class_avx2};
   }
 #else
   static_cast<void>(kernel);
 #endif
-  return {first_stage_of_run_portable, first_stage_of_attempts_portable, later_stages_portable};
+  return {first_stage_of_run_portable, first_stage_of_attempts_portable, later_stages_portable,
+          tracked_block_of_class_portable};
 }
 
 const char* kernel_name(Kernel kernel) {

@@ -7,6 +7,7 @@
 #include "search/draw_plan.h"
 #include "search/search.h"
 #include "search/stage_lanes.h"
+#include "search/tracked_lanes.h"
 
 namespace shufflesort {
 
@@ -44,6 +45,10 @@ struct KernelFunctions {
   // Stages [first, end).
   std::uint32_t (*later_stages)(const DrawPlan& plan, int first, int end, Candidates list,
                                 std::uint32_t count);
+  // The candidates of `run` on the whole tracked block of the anchor, in
+  // 16-bit lanes; returns how many survive, their k first in `lists.k`.
+  std::uint32_t (*tracked_block_of_class)(const DrawPlan& plan, const TrackedClass& run,
+                                          TrackedLists lists);
 };
 
 KernelFunctions kernel_functions(Kernel kernel);

@@ -31,6 +31,15 @@ SearchContext::SearchContext(std::uint32_t seed, const Value* values, int count,
   make_draw_plan(values, ascending.data(), count, *plan);
 }
 
+TrackedLists SearchContext::tracked_lists() {
+  tracked_space.resize((1 + MAX_TRACKED) * std::size_t{TRACKED_LIST_SIZE});
+  TrackedLists lists{tracked_space.data(), {}};
+  for (std::uint32_t j = 0; j < MAX_TRACKED; ++j) {
+    lists.larger[j] = tracked_space.data() + (1 + j) * std::size_t{TRACKED_LIST_SIZE};
+  }
+  return lists;
+}
+
 bool SearchContext::comes_out_in_order(std::uint32_t state_after_first_draw) const {
   static const AffineMap undo_first_draw = inverse(generator_steps(1));
   return attempt_comes_out_in_order(undo_first_draw(state_after_first_draw), values,
@@ -46,6 +55,14 @@ std::uint64_t attempt_period(int count) {
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel) {
   SearchContext search(seed, values, count, kernel);
+  if (has_tracked_anchor(*search.plan)) {
+    // Its class search follows the answer by itself; the scan takes the
+    // attempts where its ranges of candidates are too short to fill lanes.
+    const std::uint64_t scanned = std::min(limit, SCAN_FIRST);
+    const std::optional<std::uint64_t> early = scan_attempts(search, scanned);
+    if (early || limit <= scanned) return early;
+    return search_tracked_classes(search, scanned, limit);
+  }
   // Scanning as many attempts as the class search judges candidates costs
   // about as much as the class search. An eighth of them keeps the search
   // of an input that never comes out in order within 1/8 of the class
@@ -68,6 +85,7 @@ std::optional<std::uint64_t> first_ordered_attempt_by_classes(std::uint32_t seed
                                                               const Value* values, int count,
                                                               std::uint64_t limit, Kernel kernel) {
   SearchContext search(seed, values, count, kernel);
+  if (has_tracked_anchor(*search.plan)) return search_tracked_classes(search, 0, limit);
   return search_classes(search, limit);
 }
 
