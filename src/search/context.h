@@ -22,8 +22,8 @@ constexpr std::uint32_t BATCH = 1u << 16;
 // The candidate lists' size: a batch, one more call, and room past the last
 // candidate for the widest group of vectors.
 constexpr std::uint32_t LIST_SIZE = BATCH + CHUNK + GROUP * 16;
-// Each tracked survivor list's size: a whole class and a vector past it.
-constexpr std::uint32_t TRACKED_LIST_SIZE = (LCG_OUTPUT_MASK + 1) + 64;
+// Each tracked survivor list's size: a whole class and two vectors past it.
+constexpr std::uint32_t TRACKED_LIST_SIZE = (LCG_OUTPUT_MASK + 1) + 128;
 
 struct SearchContext {
   SearchContext(std::uint32_t seed, const Value* values, int count, Kernel kernel);
@@ -42,7 +42,9 @@ struct SearchContext {
   KernelFunctions kernel;
   std::vector<std::uint32_t> states;
   std::vector<std::uint32_t> tags;
-  std::vector<std::uint16_t> tracked_space;  // made when a tracked search needs it
+  // The tracked survivor lists, made when a tracked search needs them.
+  std::vector<std::uint16_t> tracked_k;
+  std::vector<std::uint8_t> tracked_larger;
 };
 
 // The first ordered attempt in [0, limit), judging attempts in order.
@@ -53,6 +55,11 @@ std::optional<std::uint64_t> search_classes(SearchContext& search, std::uint64_t
 
 // Whether the rarest test is the first draw of a tracked block.
 bool has_tracked_anchor(const DrawPlan& plan);
+
+// The tracked block's results for the class whose candidate 0 is at
+// `state` (after its first draw) and whose candidates are d * 2^16 apart.
+void fill_tracked_class(const ScatteredBlock& block, std::uint32_t state, std::uint32_t d,
+                        TrackedClass& run);
 
 // The first ordered attempt in [0, limit), for a plan with a tracked anchor,
 // by residue classes judged on the whole tracked block at once; attempts

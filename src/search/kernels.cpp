@@ -176,15 +176,17 @@ later_stages_avx512(const DrawPlan& plan, int first, int end, Candidates list,
                     std::uint32_t count) {
   return judge_stages<Lanes16>(plan, first, end, list, count);
 }
-// The 16-bit compress of AVX-512 VBMI2 keeps the tracked survivors' lists.
-__attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi2"))) std::uint32_t
+// The byte permute of AVX-512 VBMI and the compress of VBMI2 serve the
+// tracked judge.
+__attribute__((flatten,
+               target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2"))) std::uint32_t
 tracked_block_of_class_avx512(const DrawPlan& plan, const TrackedClass& run, TrackedLists lists) {
   return tracked_block_of_class<Shorts32>(plan, run, lists);
 }
 
 bool has_avx512_vbmi2() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512vbmi2");
+  return __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
 }
 #endif
 

@@ -32,10 +32,11 @@ SearchContext::SearchContext(std::uint32_t seed, const Value* values, int count,
 }
 
 TrackedLists SearchContext::tracked_lists() {
-  tracked_space.resize((1 + MAX_TRACKED) * std::size_t{TRACKED_LIST_SIZE});
-  TrackedLists lists{tracked_space.data(), {}};
+  tracked_k.resize(TRACKED_LIST_SIZE);
+  tracked_larger.resize(MAX_TRACKED * std::size_t{TRACKED_LIST_SIZE});
+  TrackedLists lists{tracked_k.data(), {}};
   for (std::uint32_t j = 0; j < MAX_TRACKED; ++j) {
-    lists.larger[j] = tracked_space.data() + (1 + j) * std::size_t{TRACKED_LIST_SIZE};
+    lists.larger[j] = tracked_larger.data() + j * std::size_t{TRACKED_LIST_SIZE};
   }
   return lists;
 }

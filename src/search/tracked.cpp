@@ -23,9 +23,9 @@ constexpr std::uint32_t CLASS_SIZE = LCG_OUTPUT_MASK + 1;
 // How much each range of k is wider than the one before.
 constexpr std::uint32_t RANGE_GROWTH = 4;
 
-// The block's results for candidate k of the class whose candidate 0 is at
-// `state` (after its first draw) and whose candidates are d * 2^16 apart.
-void fill_class(const ScatteredBlock& block, std::uint32_t state, std::uint32_t d,
+}  // namespace
+
+void fill_tracked_class(const ScatteredBlock& block, std::uint32_t state, std::uint32_t d,
                 TrackedClass& run) {
   const AffineMap to_block = generator_steps(block.first_draw);
   std::uint32_t draw_state = to_block(state);
@@ -37,8 +37,6 @@ void fill_class(const ScatteredBlock& block, std::uint32_t state, std::uint32_t 
     step *= LCG_MULTIPLIER;
   }
 }
-
-}  // namespace
 
 bool has_tracked_anchor(const DrawPlan& plan) {
   return plan.anchor_block >= 0 && plan.blocks[plan.anchor_block].tracked;
@@ -76,7 +74,7 @@ std::optional<std::uint64_t> search_tracked_classes(SearchContext& search, std::
     std::uint32_t state = first_draw(search.seed);
     for (std::uint32_t r = 0; r < classes; ++r, state = next_attempt(state)) {
       const std::uint32_t d = (next_in_class(state) - state) >> 16;
-      fill_class(block, state, d, *run);
+      fill_tracked_class(block, state, d, *run);
       const std::uint32_t survived = kernel.tracked_block_of_class(plan, *run, survivors);
       for (std::uint32_t s = 0; s < survived; ++s, ++found) {
         const std::uint32_t k = survivors.k[s];

@@ -1,4 +1,5 @@
-// A tracked block judged in 16-bit lanes, one residue class at a time.
+// A tracked block judged in 16-bit and 8-bit lanes, one residue class at a
+// time.
 //
 // In a residue class (see classes.cpp) candidate k's draw i has the result
 // (base_i + k * step_i) mod 2^15, where base_i is the result of the class's
@@ -12,7 +13,9 @@
 // within a few draws, each after its own number. So the judge goes a chunk
 // of draws at a time: after each chunk the survivors are compacted with the
 // larger values' compacted indices, and the next chunk carries on from
-// there, never judging a draw twice and keeping the lanes full.
+// there, never judging a draw twice and keeping the lanes full. The larger
+// values' indices are below 256: they are followed in bytes, each vector of
+// them serving two vectors of k, as following them is most of the work.
 #pragma once
 
 #include <algorithm>
@@ -26,16 +29,36 @@
 
 namespace shufflesort {
 
-// Vectors of 8, 16 and 32 lanes of 16 bits.
+// Vectors of 8, 16 and 32 lanes of 16 bits, and of 8 to 64 lanes of 8 bits.
 typedef std::uint16_t Shorts8 __attribute__((vector_size(16)));
 typedef std::uint16_t Shorts16 __attribute__((vector_size(32)));
 typedef std::uint16_t Shorts32 __attribute__((vector_size(64)));
+typedef std::uint8_t Bytes8 __attribute__((vector_size(8)));
+typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
+typedef std::uint8_t Bytes64 __attribute__((vector_size(64)));
+
+// The byte lanes for the candidates of two vectors of k, and the bytes of
+// one such vector's lanes.
+template <typename KVec>
+using BytesOf =
+    std::conditional_t<sizeof(KVec) == 16, Bytes16,
+                       std::conditional_t<sizeof(KVec) == 32, Bytes32, Bytes64>>;
+template <typename KVec>
+using HalfBytesOf =
+    std::conditional_t<sizeof(KVec) == 16, Bytes8,
+                       std::conditional_t<sizeof(KVec) == 32, Bytes16, Bytes32>>;
 
 template <typename Vec>
 constexpr std::uint32_t SHORT_LANES = sizeof(Vec) / sizeof(std::uint16_t);
 
+// Each lane's number, for vectors of up to 32 lanes of 16 bits.
+constexpr std::uint16_t LANE_NUMBERS[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                            11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                            22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+
 // Draws judged between two compactions of the survivors.
-constexpr std::uint32_t TRACKED_CHUNK = 8;
+constexpr std::uint32_t TRACKED_CHUNK = 6;
 
 // One residue class's candidates [k_first, k_end) and, for each draw q of
 // the tracked block, base_q and step_q of its result (the class's own).
@@ -47,10 +70,10 @@ struct TrackedClass {
 };
 
 // Survivors, as lists side by side: each one's k and its larger values'
-// compacted indices. Each list needs room for a vector past its last entry.
+// compacted indices. Each list needs room for two vectors past its end.
 struct TrackedLists {
   std::uint16_t* k;
-  std::uint16_t* larger[MAX_TRACKED];
+  std::uint8_t* larger[MAX_TRACKED];
 };
 
 // The high half of each lane's 32-bit product. The compilers know no
@@ -84,112 +107,173 @@ using WordsOf = std::conditional_t<sizeof(Vec) == sizeof(Lanes4), Lanes4,
 // Whether any lane is nonzero.
 template <typename Vec>
 SHUFFLESORT_LANE_INLINE bool any_short_lane(const Vec& lanes) {
-  return any_lane((WordsOf<Vec>)lanes);
+  using Words = std::conditional_t<sizeof(Vec) == sizeof(Lanes4), Lanes4,
+                                   std::conditional_t<sizeof(Vec) == sizeof(Lanes8), Lanes8, Lanes16>>;
+  return any_lane((Words)lanes);
 }
+
+// The low bytes of two vectors' lanes, `low`'s first.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE void low_bytes(const KVec& low, const KVec& high, BytesOf<KVec>& bytes) {
+  const HalfBytesOf<KVec> low_half = __builtin_convertvector(low, HalfBytesOf<KVec>);
+  const HalfBytesOf<KVec> high_half = __builtin_convertvector(high, HalfBytesOf<KVec>);
+  std::memcpy(&bytes, &low_half, sizeof low_half);
+  std::memcpy(reinterpret_cast<char*>(&bytes) + sizeof low_half, &high_half, sizeof high_half);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same by packing with signed saturation: every lane here is an index
+// below 128 or a mask of 0 or -1, which the packing keeps.
+inline void low_bytes(const Shorts8& low, const Shorts8& high, Bytes16& bytes) {
+  bytes = (Bytes16)_mm_packs_epi16((__m128i)low, (__m128i)high);
+}
+__attribute__((target("avx2"))) inline void low_bytes(const Shorts16& low, const Shorts16& high,
+                                                      Bytes32& bytes) {
+  const __m256i packed = _mm256_packs_epi16((__m256i)low, (__m256i)high);  // in 128-bit halves
+  bytes = (Bytes32)_mm256_permute4x64_epi64(packed, 0xD8);
+}
+__attribute__((target("avx512bw,avx512vbmi"))) inline void low_bytes(const Shorts32& low,
+                                                                     const Shorts32& high,
+                                                                     Bytes64& bytes) {
+  const __m512i even = _mm512_set_epi64(0x7E7C7A7876747270, 0x6E6C6A6866646260, 0x5E5C5A5856545250,
+                                         0x4E4C4A4846444240, 0x3E3C3A3836343230, 0x2E2C2A2826242220,
+                                         0x1E1C1A1816141210, 0x0E0C0A0806040200);
+  bytes = (Bytes64)_mm512_permutex2var_epi8((__m512i)low, even, (__m512i)high);
+}
+#endif
 
 // Draw q's compacted index for each lane's k: the result's remainder by the
 // pool size, as r - divisor * ((r * magic) >> shift), the high half first.
 // A tracked block's pools hold two values or more, so shift >= 16.
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Vec tracked_index(const DrawPlan& plan, const ScatteredBlock& block,
-                                          const TrackedClass& run, std::uint32_t q, Vec k) {
-  const Remainder& by = plan.remainders[block.pool_size - q];
-  const Vec result = (k * run.result_step[q] + run.result_base[q]) & LCG_OUTPUT_MASK;
-  const Vec magic = Vec{} + static_cast<std::uint16_t>(by.magic);
-  Vec quotient;
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE KVec tracked_index(const Remainder& by, std::uint16_t base,
+                                           std::uint16_t step, const KVec& k) {
+  const KVec result = (k * step + base) & LCG_OUTPUT_MASK;
+  const KVec magic = KVec{} + static_cast<std::uint16_t>(by.magic);
+  KVec quotient;
   high_product(result, magic, quotient);
   quotient >>= static_cast<std::uint16_t>(by.shift - 16);
   return result - quotient * static_cast<std::uint16_t>(by.divisor);
 }
 
-// Draws [first, end) of the block for one vector of candidates: a draw
+// Two vectors of candidates, k[0]'s lanes first: their k, and in bytes
+// whether each is alive and its larger values' compacted indices.
+template <typename KVec, std::uint32_t TRACKED>
+struct TrackedLanes {
+  KVec k[2];
+  BytesOf<KVec> alive;
+  BytesOf<KVec> larger[TRACKED];
+};
+
+// Draws [first, end) of the block for two vectors of candidates: a draw
 // fails when it takes a larger value; the larger values above it move down.
-template <typename Vec, std::uint32_t TRACKED>
+template <typename KVec, std::uint32_t TRACKED>
 SHUFFLESORT_LANE_INLINE void judge_tracked_draws(const DrawPlan& plan, const ScatteredBlock& block,
                                                  const TrackedClass& run, std::uint32_t first,
-                                                 std::uint32_t end, const Vec& k, Vec* larger,
-                                                 Vec& alive) {
+                                                 std::uint32_t end,
+                                                 TrackedLanes<KVec, TRACKED>& lanes) {
+  using Bytes = BytesOf<KVec>;
   for (std::uint32_t q = first; q < end; ++q) {
-    const Vec index = tracked_index<Vec>(plan, block, run, q, k);
+    const Remainder& by = plan.remainders[block.pool_size - q];
+    Bytes index;
+    low_bytes(tracked_index(by, run.result_base[q], run.result_step[q], lanes.k[0]),
+              tracked_index(by, run.result_base[q], run.result_step[q], lanes.k[1]), index);
     // Zero exactly where a larger value is taken: the least of the
     // differences' bits, which keeps the comparisons off the critical path.
-    Vec taken = larger[0] ^ index;
+    Bytes taken = lanes.larger[0] ^ index;
     for (std::uint32_t j = 0; j < TRACKED; ++j) {
-      const Vec differs = larger[j] ^ index;
+      const Bytes differs = lanes.larger[j] ^ index;
       taken = differs < taken ? differs : taken;
-      larger[j] = larger[j] > index ? larger[j] - 1 : larger[j];
+      lanes.larger[j] = lanes.larger[j] > index ? lanes.larger[j] - 1 : lanes.larger[j];
     }
-    alive &= (Vec)(taken != 0);
-    if ((q - first) % 4 == 3 && !any_short_lane(alive)) return;
+    lanes.alive &= (Bytes)(taken != 0);
   }
 }
 
-// Appends the alive lanes' k and larger indices to `out` at `found`,
-// without branching on each lane: every lane is written, and only an alive
-// one moves the end on.
-template <std::uint32_t TRACKED, typename Vec>
-SHUFFLESORT_LANE_INLINE void append_alive(const Vec& alive, const Vec& k, const Vec* larger,
+// Appends the alive candidates to `out` at `found`, without branching on
+// each: every one is written, and only an alive one moves the end on.
+template <typename KVec, std::uint32_t TRACKED>
+SHUFFLESORT_LANE_INLINE void append_alive(const TrackedLanes<KVec, TRACKED>& lanes,
                                           TrackedLists out, std::uint32_t& found) {
-  for (std::uint32_t lane = 0; lane < SHORT_LANES<Vec>; ++lane) {
-    out.k[found] = k[lane];
-    for (std::uint32_t j = 0; j < TRACKED; ++j) out.larger[j][found] = larger[j][lane];
-    found += alive[lane] & 1;
+  constexpr std::uint32_t LANES = SHORT_LANES<KVec>;
+  for (std::uint32_t lane = 0; lane < 2 * LANES; ++lane) {
+    out.k[found] = lanes.k[lane / LANES][lane % LANES];
+    for (std::uint32_t j = 0; j < TRACKED; ++j) out.larger[j][found] = lanes.larger[j][lane];
+    found += lanes.alive[lane] & 1;
   }
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// The same for 32 lanes, by AVX-512 compress.
+// The same for 64 candidates, by AVX-512 compress.
 template <std::uint32_t TRACKED>
 __attribute__((target("avx512bw,avx512vbmi2"))) inline void append_alive(
-    const Shorts32& alive, const Shorts32& k, const Shorts32* larger, TrackedLists out,
-    std::uint32_t& found) {
-  const __mmask32 mask = _mm512_test_epi16_mask((__m512i)alive, (__m512i)alive);
-  _mm512_storeu_si512(out.k + found, _mm512_maskz_compress_epi16(mask, (__m512i)k));
+    const TrackedLanes<Shorts32, TRACKED>& lanes, TrackedLists out, std::uint32_t& found) {
+  const __mmask64 mask = _mm512_test_epi8_mask((__m512i)lanes.alive, (__m512i)lanes.alive);
+  const auto low_mask = static_cast<__mmask32>(mask);
+  const auto high_mask = static_cast<__mmask32>(mask >> 32);
+  const std::uint32_t low_count = static_cast<std::uint32_t>(__builtin_popcount(low_mask));
+  _mm512_storeu_si512(out.k + found, _mm512_maskz_compress_epi16(low_mask, (__m512i)lanes.k[0]));
+  _mm512_storeu_si512(out.k + found + low_count,
+                      _mm512_maskz_compress_epi16(high_mask, (__m512i)lanes.k[1]));
   for (std::uint32_t j = 0; j < TRACKED; ++j) {
     _mm512_storeu_si512(out.larger[j] + found,
-                        _mm512_maskz_compress_epi16(mask, (__m512i)larger[j]));
+                        _mm512_maskz_compress_epi8(mask, (__m512i)lanes.larger[j]));
   }
-  found += static_cast<std::uint32_t>(__builtin_popcount(mask));
+  found += low_count + static_cast<std::uint32_t>(__builtin_popcount(high_mask));
 }
 #endif
+
+// Whether each of the two vectors' lanes, numbered from `start`, is below
+// `end`, in bytes; `lane` holds each lane's number in a vector.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE BytesOf<KVec> lanes_below(const KVec& lane, std::uint32_t start,
+                                                  std::uint32_t end) {
+  const auto low = static_cast<std::uint16_t>(start);
+  const auto high = static_cast<std::uint16_t>(start + SHORT_LANES<KVec>);
+  const auto limit = static_cast<std::uint16_t>(end);
+  BytesOf<KVec> below;
+  low_bytes((KVec)(lane + low < limit), (KVec)(lane + high < limit), below);
+  return below;
+}
 
 // The class's candidates on the whole block: the first chunk of draws on
 // candidates made from k, the later ones on the survivors of the one
 // before. Returns how many survive, their k first in `lists.k`.
-template <typename Vec, std::uint32_t TRACKED>
+template <typename KVec, std::uint32_t TRACKED>
 SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const DrawPlan& plan,
                                                              const ScatteredBlock& block,
                                                              const TrackedClass& run,
                                                              TrackedLists lists) {
-  constexpr std::uint32_t LANES = SHORT_LANES<Vec>;
-  Vec lane = {};
-  for (std::uint32_t l = 0; l < LANES; ++l) lane[l] = static_cast<std::uint16_t>(l);
+  constexpr std::uint32_t LANES = SHORT_LANES<KVec>;
+  KVec lane;
+  std::memcpy(&lane, LANE_NUMBERS, sizeof lane);
+  BytesOf<KVec> larger[TRACKED];
+  for (std::uint32_t j = 0; j < TRACKED; ++j) {
+    larger[j] = BytesOf<KVec>{} + static_cast<std::uint8_t>(block.larger_indices[j]);
+  }
   std::uint32_t end = std::min(block.copies, TRACKED_CHUNK);
   std::uint32_t count = 0;
-  for (std::uint32_t start = run.k_first; start < run.k_end; start += LANES) {
-    const Vec k = lane + static_cast<std::uint16_t>(start);
-    Vec alive = (Vec)(k < static_cast<std::uint16_t>(run.k_end));
-    Vec larger[TRACKED] = {};
-    for (std::uint32_t j = 0; j < TRACKED; ++j) {
-      larger[j] += static_cast<std::uint16_t>(block.larger_indices[j]);
-    }
-    judge_tracked_draws<Vec, TRACKED>(plan, block, run, 0, end, k, larger, alive);
-    if (any_short_lane(alive)) append_alive<TRACKED>(alive, k, larger, lists, count);
+  for (std::uint32_t start = run.k_first; start < run.k_end; start += 2 * LANES) {
+    TrackedLanes<KVec, TRACKED> lanes;
+    lanes.k[0] = lane + static_cast<std::uint16_t>(start);
+    lanes.k[1] = lane + static_cast<std::uint16_t>(start + LANES);
+    lanes.alive = lanes_below(lane, start, run.k_end);
+    std::memcpy(&lanes.larger, &larger, sizeof larger);
+    judge_tracked_draws(plan, block, run, 0, end, lanes);
+    if (any_short_lane(lanes.alive)) append_alive(lanes, lists, count);
   }
   for (std::uint32_t first = end; first < block.copies && count > 0; first = end) {
     end = std::min(block.copies, first + TRACKED_CHUNK);
     std::uint32_t kept = 0;
-    for (std::uint32_t start = 0; start < count; start += LANES) {
-      Vec k;
-      Vec larger[TRACKED];
-      std::memcpy(&k, lists.k + start, sizeof k);
+    for (std::uint32_t start = 0; start < count; start += 2 * LANES) {
+      TrackedLanes<KVec, TRACKED> lanes;
+      std::memcpy(&lanes.k, lists.k + start, sizeof lanes.k);
       for (std::uint32_t j = 0; j < TRACKED; ++j) {
-        std::memcpy(&larger[j], lists.larger[j] + start, sizeof larger[j]);
+        std::memcpy(&lanes.larger[j], lists.larger[j] + start, sizeof lanes.larger[j]);
       }
-      Vec alive = (Vec)((lane + static_cast<std::uint16_t>(start)) <
-                        static_cast<std::uint16_t>(count));
-      judge_tracked_draws<Vec, TRACKED>(plan, block, run, first, end, k, larger, alive);
-      if (any_short_lane(alive)) append_alive<TRACKED>(alive, k, larger, lists, kept);
+      lanes.alive = lanes_below(lane, start, count);
+      judge_tracked_draws(plan, block, run, first, end, lanes);
+      if (any_short_lane(lanes.alive)) append_alive(lanes, lists, kept);
     }
     count = kept;
   }
