@@ -69,7 +69,7 @@ TEST(TrackedJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
     const std::uint32_t state = random();
     const std::uint32_t d = random() | 1u;
     auto run = std::make_unique<shufflesort::TrackedClass>();
-    shufflesort::fill_tracked_class(plan->blocks[plan->anchor_block], state, d, *run);
+    shufflesort::fill_tracked_class(*plan, plan->blocks[plan->anchor_block], state, d, *run);
     run->k_first = random() % 20000;
     run->k_end = std::min<std::uint32_t>(32768, run->k_first + 1 + random() % 12000);
     std::vector<std::uint16_t> expected;

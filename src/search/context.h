@@ -58,8 +58,8 @@ bool has_tracked_anchor(const DrawPlan& plan);
 
 // The tracked block's results for the class whose candidate 0 is at
 // `state` (after its first draw) and whose candidates are d * 2^16 apart.
-void fill_tracked_class(const ScatteredBlock& block, std::uint32_t state, std::uint32_t d,
-                        TrackedClass& run);
+void fill_tracked_class(const DrawPlan& plan, const ScatteredBlock& block, std::uint32_t state,
+                        std::uint32_t d, TrackedClass& run);
 
 // The first ordered attempt in [0, limit), for a plan with a tracked anchor,
 // by residue classes judged on the whole tracked block at once; attempts

@@ -99,21 +99,21 @@ SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const DrawPlan& pla
   const ScatteredBlock& block = plan.blocks[plan.anchor_block];
   switch (block.larger) {
     case 1:
-      return tracked_block_of_class<Vec, 1>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, 1>(block, run, lists);
     case 2:
-      return tracked_block_of_class<Vec, 2>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, 2>(block, run, lists);
     case 3:
-      return tracked_block_of_class<Vec, 3>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, 3>(block, run, lists);
     case 4:
-      return tracked_block_of_class<Vec, 4>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, 4>(block, run, lists);
     case 5:
-      return tracked_block_of_class<Vec, 5>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, 5>(block, run, lists);
     case 6:
-      return tracked_block_of_class<Vec, 6>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, 6>(block, run, lists);
     case 7:
-      return tracked_block_of_class<Vec, 7>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, 7>(block, run, lists);
     default:
-      return tracked_block_of_class<Vec, MAX_TRACKED>(plan, block, run, lists);
+      return tracked_block_of_class<Vec, MAX_TRACKED>(block, run, lists);
   }
 }
 

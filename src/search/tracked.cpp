@@ -25,14 +25,15 @@ constexpr std::uint32_t RANGE_GROWTH = 4;
 
 }  // namespace
 
-void fill_tracked_class(const ScatteredBlock& block, std::uint32_t state, std::uint32_t d,
-                TrackedClass& run) {
+void fill_tracked_class(const DrawPlan& plan, const ScatteredBlock& block, std::uint32_t state,
+                        std::uint32_t d, TrackedClass& run) {
   const AffineMap to_block = generator_steps(block.first_draw);
   std::uint32_t draw_state = to_block(state);
   std::uint32_t step = to_block.multiplier * d;
   for (std::uint32_t q = 0; q < block.copies; ++q) {
-    run.result_base[q] = static_cast<std::uint16_t>(generator_output(draw_state));
-    run.result_step[q] = static_cast<std::uint16_t>(step & LCG_OUTPUT_MASK);
+    const Remainder& by = plan.remainders[block.pool_size - q];
+    run.draws[q] = {twice(generator_output(draw_state)), twice(step & LCG_OUTPUT_MASK),
+                    twice(by.magic), twice(by.shift - 16), twice(by.divisor)};
     draw_state = draw_state * LCG_MULTIPLIER + LCG_INCREMENT;
     step *= LCG_MULTIPLIER;
   }
@@ -74,7 +75,7 @@ std::optional<std::uint64_t> search_tracked_classes(SearchContext& search, std::
     std::uint32_t state = first_draw(search.seed);
     for (std::uint32_t r = 0; r < classes; ++r, state = next_attempt(state)) {
       const std::uint32_t d = (next_in_class(state) - state) >> 16;
-      fill_tracked_class(block, state, d, *run);
+      fill_tracked_class(plan, block, state, d, *run);
       const std::uint32_t survived = kernel.tracked_block_of_class(plan, *run, survivors);
       for (std::uint32_t s = 0; s < survived; ++s, ++found) {
         const std::uint32_t k = survivors.k[s];

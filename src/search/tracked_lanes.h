@@ -60,13 +60,26 @@ constexpr std::uint16_t LANE_NUMBERS[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  
 // Draws judged between two compactions of the survivors.
 constexpr std::uint32_t TRACKED_CHUNK = 6;
 
-// One residue class's candidates [k_first, k_end) and, for each draw q of
-// the tracked block, base_q and step_q of its result (the class's own).
+// What a draw of the tracked block needs, each 16-bit number twice in a
+// 32-bit word: a 32-bit broadcast fills the 16-bit lanes with it, the
+// cheapest way to get a number into them.
+struct TrackedDraw {
+  std::uint32_t result_base;  // base_q and step_q of the result, the class's own
+  std::uint32_t result_step;
+  std::uint32_t magic;  // the remainder by the pool size, shift less 16
+  std::uint32_t shift;
+  std::uint32_t divisor;
+};
+
+// A 16-bit number twice in a 32-bit word.
+constexpr std::uint32_t twice(std::uint32_t half) { return half * 0x10001u; }
+
+// One residue class's candidates [k_first, k_end) and each draw of the
+// tracked block.
 struct TrackedClass {
   std::uint32_t k_first = 0;
   std::uint32_t k_end = 0;
-  std::uint16_t result_base[MAX_VALUES] = {};
-  std::uint16_t result_step[MAX_VALUES] = {};
+  TrackedDraw draws[MAX_VALUES] = {};
 };
 
 // Survivors, as lists side by side: each one's k and its larger values'
@@ -142,18 +155,26 @@ __attribute__((target("avx512bw,avx512vbmi"))) inline void low_bytes(const Short
 }
 #endif
 
-// Draw q's compacted index for each lane's k: the result's remainder by the
-// pool size, as r - divisor * ((r * magic) >> shift), the high half first.
-// A tracked block's pools hold two values or more, so shift >= 16.
+// Each 16-bit lane holding the number given twice in `word`.
 template <typename KVec>
-SHUFFLESORT_LANE_INLINE KVec tracked_index(const Remainder& by, std::uint16_t base,
-                                           std::uint16_t step, const KVec& k) {
-  const KVec result = (k * step + base) & LCG_OUTPUT_MASK;
-  const KVec magic = KVec{} + static_cast<std::uint16_t>(by.magic);
+SHUFFLESORT_LANE_INLINE KVec broadcast(std::uint32_t word) {
+  using Words = std::conditional_t<sizeof(KVec) == sizeof(Lanes4), Lanes4,
+                                   std::conditional_t<sizeof(KVec) == sizeof(Lanes8), Lanes8, Lanes16>>;
+  return (KVec)(Words{} + word);
+}
+
+// The draw's compacted index for each lane's k: the result's remainder by
+// the pool size, as r - divisor * ((r * magic) >> shift), the high half
+// first. A tracked block's pools hold two values or more, so shift >= 16.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE KVec tracked_index(const TrackedDraw& draw, const KVec& k) {
+  const KVec result =
+      (k * broadcast<KVec>(draw.result_step) + broadcast<KVec>(draw.result_base)) &
+      LCG_OUTPUT_MASK;
   KVec quotient;
-  high_product(result, magic, quotient);
-  quotient >>= static_cast<std::uint16_t>(by.shift - 16);
-  return result - quotient * static_cast<std::uint16_t>(by.divisor);
+  high_product(result, broadcast<KVec>(draw.magic), quotient);
+  quotient >>= broadcast<KVec>(draw.shift);
+  return result - quotient * broadcast<KVec>(draw.divisor);
 }
 
 // Two vectors of candidates, k[0]'s lanes first: their k, and in bytes
@@ -168,16 +189,14 @@ struct TrackedLanes {
 // Draws [first, end) of the block for two vectors of candidates: a draw
 // fails when it takes a larger value; the larger values above it move down.
 template <typename KVec, std::uint32_t TRACKED>
-SHUFFLESORT_LANE_INLINE void judge_tracked_draws(const DrawPlan& plan, const ScatteredBlock& block,
-                                                 const TrackedClass& run, std::uint32_t first,
+SHUFFLESORT_LANE_INLINE void judge_tracked_draws(const TrackedClass& run, std::uint32_t first,
                                                  std::uint32_t end,
                                                  TrackedLanes<KVec, TRACKED>& lanes) {
   using Bytes = BytesOf<KVec>;
   for (std::uint32_t q = first; q < end; ++q) {
-    const Remainder& by = plan.remainders[block.pool_size - q];
     Bytes index;
-    low_bytes(tracked_index(by, run.result_base[q], run.result_step[q], lanes.k[0]),
-              tracked_index(by, run.result_base[q], run.result_step[q], lanes.k[1]), index);
+    low_bytes(tracked_index(run.draws[q], lanes.k[0]), tracked_index(run.draws[q], lanes.k[1]),
+              index);
     // Zero exactly where a larger value is taken: the least of the
     // differences' bits, which keeps the comparisons off the critical path.
     Bytes taken = lanes.larger[0] ^ index;
@@ -240,8 +259,7 @@ SHUFFLESORT_LANE_INLINE BytesOf<KVec> lanes_below(const KVec& lane, std::uint32_
 // candidates made from k, the later ones on the survivors of the one
 // before. Returns how many survive, their k first in `lists.k`.
 template <typename KVec, std::uint32_t TRACKED>
-SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const DrawPlan& plan,
-                                                             const ScatteredBlock& block,
+SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const ScatteredBlock& block,
                                                              const TrackedClass& run,
                                                              TrackedLists lists) {
   constexpr std::uint32_t LANES = SHORT_LANES<KVec>;
@@ -259,7 +277,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const DrawPlan& pla
     lanes.k[1] = lane + static_cast<std::uint16_t>(start + LANES);
     lanes.alive = lanes_below(lane, start, run.k_end);
     std::memcpy(&lanes.larger, &larger, sizeof larger);
-    judge_tracked_draws(plan, block, run, 0, end, lanes);
+    judge_tracked_draws(run, 0, end, lanes);
     if (any_short_lane(lanes.alive)) append_alive(lanes, lists, count);
   }
   for (std::uint32_t first = end; first < block.copies && count > 0; first = end) {
@@ -272,7 +290,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const DrawPlan& pla
         std::memcpy(&lanes.larger[j], lists.larger[j] + start, sizeof lanes.larger[j]);
       }
       lanes.alive = lanes_below(lane, start, count);
-      judge_tracked_draws(plan, block, run, first, end, lanes);
+      judge_tracked_draws(run, first, end, lanes);
       if (any_short_lane(lanes.alive)) append_alive(lanes, lists, kept);
     }
     count = kept;
