@@ -48,6 +48,8 @@ std::vector<Family> families() {
       {"zeros_91_and_1_to_8", kinds({91, 1, 1, 1, 1, 1, 1, 1, 1}, 1), 1700000000, false},
       {"ones_93_then_twos_6", kinds({93, 6}, 0), 1700000000, false},
       {"zeros_95_ones_4", kinds({95, 4}, 1), 1700000000, true},
+      {"ones_93_twos_6_shuffled", kinds({93, 6}, 1), 1700000000, false},
+      {"zeros_91_ones_8_shuffled", kinds({91, 8}, 1), 1700000000, false},
   };
   return all;
 }
