@@ -178,8 +178,8 @@ later_stages_avx512(const DrawPlan& plan, int first, int end, Candidates list,
 }
 // The byte permute of AVX-512 VBMI and the compress of VBMI2 serve the
 // tracked judge.
-__attribute__((flatten,
-               target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2"))) std::uint32_t
+__attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2")))
+std::uint32_t
 tracked_block_of_class_avx512(const DrawPlan& plan, const TrackedClass& run, TrackedLists lists) {
   return tracked_block_of_class<Shorts32>(plan, run, lists);
 }

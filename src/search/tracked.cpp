@@ -56,7 +56,8 @@ std::optional<std::uint64_t> search_tracked_classes(SearchContext& search, std::
   while ((std::uint64_t{1} << class_shift) < classes) ++class_shift;
   const AffineMap first_draw = generator_steps(1);
   const AffineMap next_attempt = generator_steps(static_cast<std::uint64_t>(search.count));
-  const AffineMap next_in_class = generator_steps(classes * static_cast<std::uint64_t>(search.count));
+  const AffineMap next_in_class =
+      generator_steps(classes * static_cast<std::uint64_t>(search.count));
   const auto k_limit = static_cast<std::uint32_t>((limit + classes - 1) / classes);
   std::uint64_t best = limit;
   std::uint32_t found = 0;

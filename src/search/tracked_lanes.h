@@ -41,13 +41,11 @@ typedef std::uint8_t Bytes64 __attribute__((vector_size(64)));
 // The byte lanes for the candidates of two vectors of k, and the bytes of
 // one such vector's lanes.
 template <typename KVec>
-using BytesOf =
-    std::conditional_t<sizeof(KVec) == 16, Bytes16,
-                       std::conditional_t<sizeof(KVec) == 32, Bytes32, Bytes64>>;
+using BytesOf = std::conditional_t<sizeof(KVec) == 16, Bytes16,
+                                   std::conditional_t<sizeof(KVec) == 32, Bytes32, Bytes64>>;
 template <typename KVec>
-using HalfBytesOf =
-    std::conditional_t<sizeof(KVec) == 16, Bytes8,
-                       std::conditional_t<sizeof(KVec) == 32, Bytes16, Bytes32>>;
+using HalfBytesOf = std::conditional_t<sizeof(KVec) == 16, Bytes8,
+                                       std::conditional_t<sizeof(KVec) == 32, Bytes16, Bytes32>>;
 
 template <typename Vec>
 constexpr std::uint32_t SHORT_LANES = sizeof(Vec) / sizeof(std::uint16_t);
@@ -114,14 +112,16 @@ __attribute__((target("avx512bw"))) inline void high_product(const Shorts32& a, 
 
 // The 32-bit lanes of the same width, whose tests serve the 16-bit ones.
 template <typename Vec>
-using WordsOf = std::conditional_t<sizeof(Vec) == sizeof(Lanes4), Lanes4,
-                                   std::conditional_t<sizeof(Vec) == sizeof(Lanes8), Lanes8, Lanes16>>;
+using WordsOf =
+    std::conditional_t<sizeof(Vec) == sizeof(Lanes4), Lanes4,
+                       std::conditional_t<sizeof(Vec) == sizeof(Lanes8), Lanes8, Lanes16>>;
 
 // Whether any lane is nonzero.
 template <typename Vec>
 SHUFFLESORT_LANE_INLINE bool any_short_lane(const Vec& lanes) {
-  using Words = std::conditional_t<sizeof(Vec) == sizeof(Lanes4), Lanes4,
-                                   std::conditional_t<sizeof(Vec) == sizeof(Lanes8), Lanes8, Lanes16>>;
+  using Words =
+      std::conditional_t<sizeof(Vec) == sizeof(Lanes4), Lanes4,
+                         std::conditional_t<sizeof(Vec) == sizeof(Lanes8), Lanes8, Lanes16>>;
   return any_lane((Words)lanes);
 }
 
@@ -149,8 +149,8 @@ __attribute__((target("avx512bw,avx512vbmi"))) inline void low_bytes(const Short
                                                                      const Shorts32& high,
                                                                      Bytes64& bytes) {
   const __m512i even = _mm512_set_epi64(0x7E7C7A7876747270, 0x6E6C6A6866646260, 0x5E5C5A5856545250,
-                                         0x4E4C4A4846444240, 0x3E3C3A3836343230, 0x2E2C2A2826242220,
-                                         0x1E1C1A1816141210, 0x0E0C0A0806040200);
+                                        0x4E4C4A4846444240, 0x3E3C3A3836343230, 0x2E2C2A2826242220,
+                                        0x1E1C1A1816141210, 0x0E0C0A0806040200);
   bytes = (Bytes64)_mm512_permutex2var_epi8((__m512i)low, even, (__m512i)high);
 }
 #endif
@@ -158,8 +158,9 @@ __attribute__((target("avx512bw,avx512vbmi"))) inline void low_bytes(const Short
 // Each 16-bit lane holding the number given twice in `word`.
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE KVec broadcast(std::uint32_t word) {
-  using Words = std::conditional_t<sizeof(KVec) == sizeof(Lanes4), Lanes4,
-                                   std::conditional_t<sizeof(KVec) == sizeof(Lanes8), Lanes8, Lanes16>>;
+  using Words =
+      std::conditional_t<sizeof(KVec) == sizeof(Lanes4), Lanes4,
+                         std::conditional_t<sizeof(KVec) == sizeof(Lanes8), Lanes8, Lanes16>>;
   return (KVec)(Words{} + word);
 }
 
@@ -169,8 +170,7 @@ SHUFFLESORT_LANE_INLINE KVec broadcast(std::uint32_t word) {
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE KVec tracked_index(const TrackedDraw& draw, const KVec& k) {
   const KVec result =
-      (k * broadcast<KVec>(draw.result_step) + broadcast<KVec>(draw.result_base)) &
-      LCG_OUTPUT_MASK;
+      (k * broadcast<KVec>(draw.result_step) + broadcast<KVec>(draw.result_base)) & LCG_OUTPUT_MASK;
   KVec quotient;
   high_product(result, broadcast<KVec>(draw.magic), quotient);
   quotient >>= broadcast<KVec>(draw.shift);
