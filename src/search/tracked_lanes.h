@@ -267,7 +267,9 @@ SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const ScatteredBloc
   std::memcpy(&lane, LANE_NUMBERS, sizeof lane);
   BytesOf<KVec> larger[TRACKED];
   for (std::uint32_t j = 0; j < TRACKED; ++j) {
-    larger[j] = BytesOf<KVec>{} + static_cast<std::uint8_t>(block.larger_indices[j]);
+    const BytesOf<KVec> index =
+        BytesOf<KVec>{} + static_cast<std::uint8_t>(block.larger_indices[j]);
+    larger[j] = index;
   }
   std::uint32_t end = std::min(block.copies, TRACKED_CHUNK);
   std::uint32_t count = 0;
