@@ -33,7 +33,7 @@ void fill_tracked_class(const DrawPlan& plan, const ScatteredBlock& block, std::
   for (std::uint32_t q = 0; q < block.copies; ++q) {
     const Remainder& by = plan.remainders[block.pool_size - q];
     run.draws[q] = {twice(generator_output(draw_state)), twice(step & LCG_OUTPUT_MASK),
-                    twice(by.magic), twice(by.shift - 16), twice(by.divisor)};
+                    twice(by.magic), by.shift - 16, twice(by.divisor)};
     draw_state = draw_state * LCG_MULTIPLIER + LCG_INCREMENT;
     step *= LCG_MULTIPLIER;
   }
