@@ -37,6 +37,9 @@ typedef std::uint8_t Bytes8 __attribute__((vector_size(8)));
 typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
 typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
 typedef std::uint8_t Bytes64 __attribute__((vector_size(64)));
+typedef std::int8_t SignedBytes16 __attribute__((vector_size(16)));
+typedef std::int8_t SignedBytes32 __attribute__((vector_size(32)));
+typedef std::int8_t SignedBytes64 __attribute__((vector_size(64)));
 
 // The byte lanes for the candidates of two vectors of k, and the bytes of
 // one such vector's lanes.
@@ -46,6 +49,13 @@ using BytesOf = std::conditional_t<sizeof(KVec) == 16, Bytes16,
 template <typename KVec>
 using HalfBytesOf = std::conditional_t<sizeof(KVec) == 16, Bytes8,
                                        std::conditional_t<sizeof(KVec) == 32, Bytes16, Bytes32>>;
+
+// The same bytes signed: every index here is below 128, and x86 compares
+// signed bytes in one instruction, unsigned ones in three.
+template <typename KVec>
+using SignedBytesOf =
+    std::conditional_t<sizeof(KVec) == 16, SignedBytes16,
+                       std::conditional_t<sizeof(KVec) == 32, SignedBytes32, SignedBytes64>>;
 
 template <typename Vec>
 constexpr std::uint32_t SHORT_LANES = sizeof(Vec) / sizeof(std::uint16_t);
@@ -193,6 +203,7 @@ SHUFFLESORT_LANE_INLINE void judge_tracked_draws(const TrackedClass& run, std::u
                                                  std::uint32_t end,
                                                  TrackedLanes<KVec, TRACKED>& lanes) {
   using Bytes = BytesOf<KVec>;
+  using Signed = SignedBytesOf<KVec>;
   for (std::uint32_t q = first; q < end; ++q) {
     Bytes index;
     low_bytes(tracked_index(run.draws[q], lanes.k[0]), tracked_index(run.draws[q], lanes.k[1]),
@@ -203,7 +214,7 @@ SHUFFLESORT_LANE_INLINE void judge_tracked_draws(const TrackedClass& run, std::u
     for (std::uint32_t j = 0; j < TRACKED; ++j) {
       const Bytes differs = lanes.larger[j] ^ index;
       taken = differs < taken ? differs : taken;
-      lanes.larger[j] = lanes.larger[j] > index ? lanes.larger[j] - 1 : lanes.larger[j];
+      lanes.larger[j] += (Bytes)((Signed)lanes.larger[j] > (Signed)index);  // -1 where above
     }
     lanes.alive &= (Bytes)(taken != 0);
   }
