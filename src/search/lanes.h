@@ -75,6 +75,15 @@ __attribute__((target("avx512f"))) inline void mask_word(const std::uint32_t* ma
   const __m512i words = _mm512_maskz_loadu_epi32((1u << MASK_WORDS) - 1, mask);
   word = (Lanes16)_mm512_maskz_permutexvar_epi32(0xFFFF, (__m512i)word_index, words);
 }
+// The same for 8 lanes by AVX2's permute, the mask in both halves.
+__attribute__((target("avx2"))) inline void mask_word(const std::uint32_t* mask,
+                                                      const Lanes8& word_index, Lanes8& word) {
+  static_assert(MASK_WORDS <= 4, "one 128-bit load holds the mask");
+  __m128i words = _mm_setzero_si128();
+  std::memcpy(&words, mask, MASK_WORDS * sizeof *mask);
+  word = (Lanes8)_mm256_permutevar8x32_epi32(_mm256_broadcastsi128_si256(words),
+                                             (__m256i)word_index);
+}
 #endif
 
 // Each lane's word of `mask`, for a word index below `words`.
@@ -103,7 +112,8 @@ SHUFFLESORT_LANE_INLINE Vec remainder(Vec result, const Remainder& by) {
 template <typename Vec>
 SHUFFLESORT_LANE_INLINE Vec mask_has(const std::uint32_t* mask, int words, Vec index) {
   Vec word;
-  if constexpr (std::is_same_v<Vec, Lanes16>) {
+  // Only the x86 kernels have lanes this wide, and a permute for them.
+  if constexpr (std::is_same_v<Vec, Lanes16> || std::is_same_v<Vec, Lanes8>) {
     mask_word(mask, index >> 5, word);
   } else {
     word = mask_word<Vec>(mask, words, index >> 5);

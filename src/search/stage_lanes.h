@@ -25,18 +25,18 @@ namespace shufflesort {
 template <typename Vec, std::uint32_t DEPTH, int G>
 SHUFFLESORT_LANE_INLINE void block_passes(const ScatteredBlock& block, const Stage& stage,
                                           std::uint32_t anchor_index, const Vec* state, Vec* hit) {
-  Vec undrawn_before[DEPTH][G] = {};  // the c's
+  // The c's, each set at its draw before any later draw reads it: left
+  // unset, as clearing the array costs more than a shallow stage's draws.
+  Vec undrawn_before[DEPTH][G];
 #pragma GCC unroll 16
   for (std::uint32_t q = 0; q < DEPTH; ++q) {
     if (q == stage.depth) break;
-    if (q == 0 && stage.anchor_drawn) {
-      for (int g = 0; g < G; ++g) undrawn_before[0][g] += anchor_index;  // they start at 0
-      continue;
-    }
+    const bool anchor = q == 0 && stage.anchor_drawn;  // known, and passes
     Vec any = {};
     for (int g = 0; g < G; ++g) {
       const Vec draw_state = state[g] * block.multipliers[q] + block.increments[q];
-      const Vec index = remainder(draw_result(draw_state), block.remainders[q]);
+      const Vec index = anchor ? Vec{} + anchor_index
+                               : remainder(draw_result(draw_state), block.remainders[q]);
       Vec entry = index;
 #pragma GCC unroll 16
       for (std::uint32_t j = 0; j < q; ++j) {
@@ -44,7 +44,7 @@ SHUFFLESORT_LANE_INLINE void block_passes(const ScatteredBlock& block, const Sta
         undrawn_before[j][g] += (Vec)(undrawn_before[j][g] > index);
       }
       undrawn_before[q][g] = index;
-      hit[g] &= mask_has<Vec>(block.mask, block.mask_words, entry);
+      if (!anchor) hit[g] &= mask_has<Vec>(block.mask, block.mask_words, entry);
       any |= hit[g];
     }
     if (!any_lane(any)) break;
