@@ -54,7 +54,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t first_stage_of_run(const DrawPlan& plan,
     run_group(run, start, state, attempt);
     Group<Vec> hit = group_below<Vec>(start, run.count);
     if (!anchor_only) {
-      hit = stage_passes<Vec>(plan, plan.stages[first], run.anchor_index, state, hit);
+      stage_passes<Vec>(plan, plan.stages[first], run.anchor_index, state, hit);
     }
     collect(hit, state, attempt, out, found);
   }
@@ -80,8 +80,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t first_stage_of_attempts(const DrawPlan& pl
   for (std::uint32_t start = 0; start < count; start += STRIDE) {
     Group<Vec> attempt;
     for (int g = 0; g < GROUP; ++g) attempt.lanes[g] = index.lanes[g] + (first_attempt + start);
-    const Group<Vec> hit =
-        stage_passes<Vec>(plan, plan.stages[0], 0, state, group_below<Vec>(start, count));
+    Group<Vec> hit = group_below<Vec>(start, count);
+    stage_passes<Vec>(plan, plan.stages[0], 0, state, hit);
     collect(hit, state, attempt, out, found);
     for (int g = 0; g < GROUP; ++g) {
       state.lanes[g] = state.lanes[g] * next_group.multiplier + next_group.increment;

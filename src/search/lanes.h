@@ -81,8 +81,8 @@ __attribute__((target("avx2"))) inline void mask_word(const std::uint32_t* mask,
   static_assert(MASK_WORDS <= 4, "one 128-bit load holds the mask");
   __m128i words = _mm_setzero_si128();
   std::memcpy(&words, mask, MASK_WORDS * sizeof *mask);
-  word = (Lanes8)_mm256_permutevar8x32_epi32(_mm256_broadcastsi128_si256(words),
-                                             (__m256i)word_index);
+  word =
+      (Lanes8)_mm256_permutevar8x32_epi32(_mm256_broadcastsi128_si256(words), (__m256i)word_index);
 }
 #endif
 
@@ -146,11 +146,50 @@ SHUFFLESORT_LANE_INLINE bool any_lane_of(const Group<Vec>& group) {
   return any_lane(any);
 }
 
+// For each 8-bit mask, the positions of its set bits in increasing order:
+// as bytes of a 64-bit word, and doubled into the byte pairs of 16-bit
+// lanes. A byte shuffle by them packs the chosen lanes at the front.
+struct CompactionPatterns {
+  std::uint64_t bytes[256] = {};
+  std::uint8_t words[256][16] = {};
+};
+
+constexpr CompactionPatterns make_compaction_patterns() {
+  CompactionPatterns patterns;
+  for (std::uint32_t mask = 0; mask < 256; ++mask) {
+    std::uint32_t taken = 0;
+    for (std::uint32_t lane = 0; lane < 8; ++lane) {
+      if ((mask >> lane & 1) == 0) continue;
+      patterns.bytes[mask] |= std::uint64_t{lane} << (8 * taken);
+      patterns.words[mask][2 * taken] = static_cast<std::uint8_t>(2 * lane);
+      patterns.words[mask][2 * taken + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+      ++taken;
+    }
+  }
+  return patterns;
+}
+
+inline constexpr CompactionPatterns COMPACTION_PATTERNS = make_compaction_patterns();
+
 #if defined(__x86_64__) || defined(__i386__)
 // The same as the template below for 16 lanes, by AVX-512 compress; it takes
 // references, so no vector crosses its call.
 void append_hits(const Lanes16& hit, const Lanes16& state, const Lanes16& tag, Candidates out,
                  std::uint32_t& found);
+
+// The same for 8 lanes by AVX2's permute, from the hits' pattern.
+__attribute__((target("avx2"))) inline void append_hits(const Lanes8& hit, const Lanes8& state,
+                                                        const Lanes8& tag, Candidates out,
+                                                        std::uint32_t& found) {
+  const auto chosen = static_cast<std::uint32_t>(_mm256_movemask_ps((__m256)hit));
+  const __m256i pattern = _mm256_cvtepu8_epi32(
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&COMPACTION_PATTERNS.bytes[chosen])));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.states + found),
+                      _mm256_permutevar8x32_epi32((__m256i)state, pattern));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.tags + found),
+                      _mm256_permutevar8x32_epi32((__m256i)tag, pattern));
+  found += static_cast<std::uint32_t>(__builtin_popcount(chosen));
+}
 #endif
 
 // Appends the lanes set in `hit` to `out` at `found`, without branching on

@@ -35,8 +35,8 @@ SHUFFLESORT_LANE_INLINE void block_passes(const ScatteredBlock& block, const Sta
     Vec any = {};
     for (int g = 0; g < G; ++g) {
       const Vec draw_state = state[g] * block.multipliers[q] + block.increments[q];
-      const Vec index = anchor ? Vec{} + anchor_index
-                               : remainder(draw_result(draw_state), block.remainders[q]);
+      const Vec index =
+          anchor ? Vec{} + anchor_index : remainder(draw_result(draw_state), block.remainders[q]);
       Vec entry = index;
 #pragma GCC unroll 16
       for (std::uint32_t j = 0; j < q; ++j) {
@@ -99,17 +99,19 @@ SHUFFLESORT_LANE_INLINE void block_stage(const ScatteredBlock& block, const Stag
   }
 }
 
-// All-ones in the lanes that pass the stage; `hit` says which lanes are
-// candidates at all.
+// Clears in `hit` the lanes that fail the stage; `hit` comes with all-ones
+// in the lanes that are candidates at all. It is changed in place: a group
+// returned by value is copied through memory in halves, which the next
+// whole-vector load then waits for.
 template <typename Vec>
-SHUFFLESORT_LANE_INLINE Group<Vec> stage_passes(const DrawPlan& plan, const Stage& stage,
-                                                std::uint32_t anchor_index, const Group<Vec>& state,
-                                                Group<Vec> hit) {
+SHUFFLESORT_LANE_INLINE void stage_passes(const DrawPlan& plan, const Stage& stage,
+                                          std::uint32_t anchor_index, const Group<Vec>& state,
+                                          Group<Vec>& hit) {
   for (int t = stage.first_test; t < stage.end_test; ++t) {
     for (int g = 0; g < GROUP; ++g) hit.lanes[g] &= test_passes<Vec>(plan.tests[t], state.lanes[g]);
-    if (!any_lane_of(hit)) return hit;
+    if (!any_lane_of(hit)) return;
   }
-  if (stage.block < 0) return hit;
+  if (stage.block < 0) return;
   const ScatteredBlock& block = plan.blocks[stage.block];
   if (block.tracked) {
     if (block.larger <= 1) {
@@ -130,7 +132,6 @@ SHUFFLESORT_LANE_INLINE Group<Vec> stage_passes(const DrawPlan& plan, const Stag
   } else {
     block_stage<Vec, LANE_DEPTH>(block, stage, anchor_index, state, hit);
   }
-  return hit;
 }
 
 // Judges the `count` candidates of `list` on the stages [first, end) in
@@ -148,8 +149,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, int fir
       Group<Vec> tag;
       std::memcpy(&state, list.states + start, sizeof state);
       std::memcpy(&tag, list.tags + start, sizeof tag);
-      const Group<Vec> hit =
-          stage_passes<Vec>(plan, plan.stages[s], 0, state, group_below<Vec>(start, count));
+      Group<Vec> hit = group_below<Vec>(start, count);
+      stage_passes<Vec>(plan, plan.stages[s], 0, state, hit);
       collect(hit, state, tag, list, kept);
     }
     count = kept;

@@ -251,31 +251,6 @@ __attribute__((target("avx512bw,avx512vbmi2"))) inline void append_alive(
   }
   found += low_count + static_cast<std::uint32_t>(__builtin_popcount(high_mask));
 }
-// For each 8-bit mask, the positions of its set bits in increasing order:
-// as bytes of a 64-bit word, and doubled into the byte pairs of 16-bit
-// lanes. A byte shuffle by them packs the chosen lanes at the front.
-struct CompactionPatterns {
-  std::uint64_t bytes[256] = {};
-  std::uint8_t words[256][16] = {};
-};
-
-constexpr CompactionPatterns make_compaction_patterns() {
-  CompactionPatterns patterns;
-  for (std::uint32_t mask = 0; mask < 256; ++mask) {
-    std::uint32_t taken = 0;
-    for (std::uint32_t lane = 0; lane < 8; ++lane) {
-      if ((mask >> lane & 1) == 0) continue;
-      patterns.bytes[mask] |= std::uint64_t{lane} << (8 * taken);
-      patterns.words[mask][2 * taken] = static_cast<std::uint8_t>(2 * lane);
-      patterns.words[mask][2 * taken + 1] = static_cast<std::uint8_t>(2 * lane + 1);
-      ++taken;
-    }
-  }
-  return patterns;
-}
-
-inline constexpr CompactionPatterns COMPACTION_PATTERNS = make_compaction_patterns();
-
 // The same for 32 candidates with AVX2, which has no compress: eight at a
 // time, each list's lanes packed by a byte shuffle from the patterns.
 template <std::uint32_t TRACKED>
@@ -290,7 +265,7 @@ __attribute__((target("avx2"))) inline void append_alive(
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out.k + found),
                      _mm_shuffle_epi8(_mm_loadu_si128(k + group), word_pattern));
     const __m128i byte_pattern =
-        _mm_cvtsi64_si128(static_cast<long long>(COMPACTION_PATTERNS.bytes[chosen]));
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&COMPACTION_PATTERNS.bytes[chosen]));
     for (std::uint32_t j = 0; j < TRACKED; ++j) {
       const __m128i larger = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
           reinterpret_cast<const std::uint8_t*>(&lanes.larger[j]) + 8 * group));
