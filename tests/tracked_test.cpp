@@ -1,7 +1,9 @@
-// The tracked judge held to the literal draws: for files almost all of one
-// value, every kernel's survivors of a residue class must be exactly the
-// candidates whose draws never take a larger value, and the search must find
-// planted late answers that only its class ranges reach.
+// The class judges held to the literal draws: for files of zeros and larger
+// values, every kernel's survivors of a residue class must be exactly the
+// candidates whose first draws of the zeros' block never take a larger
+// value, whether the judge tracks the larger values (a few of them) or maps
+// the draws to the first pool (many); and the search must find planted late
+// answers that only its class ranges reach.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,14 +30,13 @@ std::vector<Value> almost_all_zeros(std::mt19937& random, int count, int larger,
   return values;
 }
 
-// Whether the draws from `state` (after an attempt's first draw) take only
-// zeros for as many draws as there are zeros: pool compaction done
-// literally, as the shuffle does it.
-bool zeros_come_first(std::uint32_t state, const std::vector<Value>& values) {
+// Whether the first `draws` draws from `state` (after an attempt's first
+// draw) take only zeros: pool compaction done literally, as the shuffle
+// does it.
+bool zeros_come_first(std::uint32_t state, const std::vector<Value>& values, std::uint32_t draws) {
   std::vector<Value> pool = values;
-  const auto zeros = std::count(values.begin(), values.end(), 0);
   shufflesort::Generator generator{shufflesort::inverse(shufflesort::generator_steps(1))(state)};
-  for (int draw = 0; draw < zeros; ++draw) {
+  for (std::uint32_t draw = 0; draw < draws; ++draw) {
     const auto idx = static_cast<std::size_t>(generator.next() % static_cast<int>(pool.size()));
     if (pool[idx] != 0) return false;
     pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(idx));
@@ -43,53 +44,70 @@ bool zeros_come_first(std::uint32_t state, const std::vector<Value>& values) {
   return true;
 }
 
-TEST(TrackedJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
+// Trials of each kind of judge: how many larger values, at most and at least.
+struct JudgeKind {
+  const char* name;
+  int fewest_larger;
+  int most_larger;
+  bool tracked;
+};
+
+constexpr JudgeKind JUDGE_KINDS[] = {
+    {"tracked", 1, static_cast<int>(shufflesort::MAX_TRACKED), true},
+    {"scattered", static_cast<int>(shufflesort::MAX_TRACKED) + 1, 60, false},
+};
+
+TEST(ClassJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
   std::mt19937 random(41);
-  std::vector<std::uint16_t> k_list(shufflesort::TRACKED_LIST_SIZE);
-  std::vector<std::uint8_t> larger_lists(shufflesort::MAX_TRACKED *
-                                         std::size_t{shufflesort::TRACKED_LIST_SIZE});
-  shufflesort::TrackedLists lists{k_list.data(), {}};
-  for (std::uint32_t j = 0; j < shufflesort::MAX_TRACKED; ++j) {
-    lists.larger[j] = larger_lists.data() + j * std::size_t{shufflesort::TRACKED_LIST_SIZE};
+  std::vector<std::uint16_t> k_list(shufflesort::CLASS_LIST_SIZE);
+  std::vector<std::uint8_t> byte_lists(shufflesort::LANE_DEPTH *
+                                       std::size_t{shufflesort::CLASS_LIST_SIZE});
+  shufflesort::ClassLists lists{k_list.data(), {}};
+  for (std::uint32_t j = 0; j < shufflesort::LANE_DEPTH; ++j) {
+    lists.bytes[j] = byte_lists.data() + j * std::size_t{shufflesort::CLASS_LIST_SIZE};
   }
-  int survivors = 0;
-  int judged = 0;
-  for (int trial = 0; trial < 48; ++trial) {
-    const int larger = 1 + trial % 8;
-    const int count = larger + 2 + static_cast<int>(random() % (99 - larger));
-    const std::vector<Value> values = almost_all_zeros(random, count, larger, 1);
-    std::vector<Value> ascending = values;
-    std::sort(ascending.begin(), ascending.end());
-    auto plan = std::make_unique<shufflesort::DrawPlan>();
-    shufflesort::make_draw_plan(values.data(), ascending.data(), count, *plan);
-    // Zeros standing together get window tests instead.
-    if (!shufflesort::has_tracked_anchor(*plan)) continue;
-    ++judged;
-    // Any class: its candidate 0 and an odd step between candidates.
-    const std::uint32_t state = random();
-    const std::uint32_t d = random() | 1u;
-    auto run = std::make_unique<shufflesort::TrackedClass>();
-    shufflesort::fill_tracked_class(*plan, plan->blocks[plan->anchor_block], state, d, *run);
-    run->k_first = random() % 20000;
-    run->k_end = std::min<std::uint32_t>(32768, run->k_first + 1 + random() % 12000);
-    std::vector<std::uint16_t> expected;
-    for (std::uint32_t k = run->k_first; k < run->k_end; ++k) {
-      if (zeros_come_first(state + ((k * d) << 16), values)) {
-        expected.push_back(static_cast<std::uint16_t>(k));
+  for (const JudgeKind& kind : JUDGE_KINDS) {
+    int survivors = 0;
+    int judged = 0;
+    for (int trial = 0; trial < 48; ++trial) {
+      const int larger = kind.fewest_larger + trial % (kind.most_larger - kind.fewest_larger + 1);
+      const int count = larger + 2 + static_cast<int>(random() % (99 - larger));
+      const std::vector<Value> values = almost_all_zeros(random, count, larger, 1);
+      std::vector<Value> ascending = values;
+      std::sort(ascending.begin(), ascending.end());
+      auto plan = std::make_unique<shufflesort::DrawPlan>();
+      shufflesort::make_draw_plan(values.data(), ascending.data(), count, *plan);
+      // Zeros standing together get window tests instead.
+      if (!shufflesort::judged_by_block_classes(*plan)) continue;
+      const shufflesort::ScatteredBlock& block = plan->blocks[plan->anchor_block];
+      ASSERT_EQ(block.tracked, kind.tracked);
+      ++judged;
+      // Any class: its candidate 0 and an odd step between candidates.
+      const std::uint32_t state = random();
+      const std::uint32_t d = random() | 1u;
+      auto run = std::make_unique<shufflesort::BlockClass>();
+      shufflesort::fill_block_class(*plan, block, state, d, *run);
+      run->k_first = random() % 20000;
+      run->k_end = std::min<std::uint32_t>(32768, run->k_first + 1 + random() % 12000);
+      std::vector<std::uint16_t> expected;
+      for (std::uint32_t k = run->k_first; k < run->k_end; ++k) {
+        if (zeros_come_first(state + ((k * d) << 16), values, block.depth)) {
+          expected.push_back(static_cast<std::uint16_t>(k));
+        }
+      }
+      survivors += static_cast<int>(expected.size());
+      for (Kernel kernel : shufflesort::supported_kernels()) {
+        const std::uint32_t kept =
+            shufflesort::kernel_functions(kernel).block_of_class(*plan, *run, lists);
+        std::vector<std::uint16_t> got(k_list.begin(), k_list.begin() + kept);
+        std::sort(got.begin(), got.end());
+        ASSERT_EQ(got, expected) << kind.name << " judge, " << shufflesort::kernel_name(kernel)
+                                 << " kernel, " << count << " values, " << larger << " larger";
       }
     }
-    survivors += static_cast<int>(expected.size());
-    for (Kernel kernel : shufflesort::supported_kernels()) {
-      const std::uint32_t kept =
-          shufflesort::kernel_functions(kernel).tracked_block_of_class(*plan, *run, lists);
-      std::vector<std::uint16_t> got(k_list.begin(), k_list.begin() + kept);
-      std::sort(got.begin(), got.end());
-      ASSERT_EQ(got, expected) << shufflesort::kernel_name(kernel) << " kernel, " << count
-                               << " values, " << larger << " larger";
-    }
+    EXPECT_GT(judged, 40) << kind.name;
+    EXPECT_GT(survivors, 100) << kind.name;  // the judge was not merely rejecting everything
   }
-  EXPECT_GT(judged, 40);
-  EXPECT_GT(survivors, 100);  // the judge was not merely rejecting everything
 }
 
 // Values whose attempt `attempt` comes out in order with `larger` ones

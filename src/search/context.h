@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "search/class_lanes.h"
 #include "search/draw_plan.h"
 #include "search/kernels.h"
-#include "search/tracked_lanes.h"
 
 namespace shufflesort {
 
@@ -22,8 +22,8 @@ constexpr std::uint32_t BATCH = 1u << 16;
 // The candidate lists' size: a batch, one more call, and room past the last
 // candidate for the widest group of vectors.
 constexpr std::uint32_t LIST_SIZE = BATCH + CHUNK + GROUP * 16;
-// Each tracked survivor list's size: a whole class and two vectors past it.
-constexpr std::uint32_t TRACKED_LIST_SIZE = (LCG_OUTPUT_MASK + 1) + 128;
+// Each class survivor list's size: a whole class and two vectors past it.
+constexpr std::uint32_t CLASS_LIST_SIZE = (LCG_OUTPUT_MASK + 1) + 128;
 
 struct SearchContext {
   SearchContext(std::uint32_t seed, const Value* values, int count, Kernel kernel);
@@ -32,7 +32,7 @@ struct SearchContext {
   bool comes_out_in_order(std::uint32_t state_after_first_draw) const;
 
   Candidates candidates() { return {states.data(), tags.data()}; }
-  TrackedLists tracked_lists();
+  ClassLists class_lists();
 
   std::uint32_t seed;
   const Value* values;
@@ -42,9 +42,9 @@ struct SearchContext {
   KernelFunctions kernel;
   std::vector<std::uint32_t> states;
   std::vector<std::uint32_t> tags;
-  // The tracked survivor lists, made when a tracked search needs them.
-  std::vector<std::uint16_t> tracked_k;
-  std::vector<std::uint8_t> tracked_larger;
+  // The class survivor lists, made when a block class search needs them.
+  std::vector<std::uint16_t> class_k;
+  std::vector<std::uint8_t> class_bytes;
 };
 
 // The first ordered attempt in [0, limit), judging attempts in order.
@@ -56,16 +56,20 @@ std::optional<std::uint64_t> search_classes(SearchContext& search, std::uint64_t
 // Whether the rarest test is the first draw of a tracked block.
 bool has_tracked_anchor(const DrawPlan& plan);
 
-// The tracked block's results for the class whose candidate 0 is at
-// `state` (after its first draw) and whose candidates are d * 2^16 apart.
-void fill_tracked_class(const DrawPlan& plan, const ScatteredBlock& block, std::uint32_t state,
-                        std::uint32_t d, TrackedClass& run);
+// Whether the class search judges the anchor's block whole per class
+// (search_block_classes) rather than making candidates from the anchor.
+bool judged_by_block_classes(const DrawPlan& plan);
 
-// The first ordered attempt in [0, limit), for a plan with a tracked anchor,
-// by residue classes judged on the whole tracked block at once; attempts
+// The anchor block's draws for the class whose candidate 0 is at
+// `state` (after its first draw) and whose candidates are d * 2^16 apart.
+void fill_block_class(const DrawPlan& plan, const ScatteredBlock& block, std::uint32_t state,
+                      std::uint32_t d, BlockClass& run);
+
+// The first ordered attempt in [0, limit), for a plan judged by block
+// classes: residue classes judged on the anchor's block at once; attempts
 // below `known` are known not to come out in order and may be skipped.
-std::optional<std::uint64_t> search_tracked_classes(SearchContext& search, std::uint64_t known,
-                                                    std::uint64_t limit);
+std::optional<std::uint64_t> search_block_classes(SearchContext& search, std::uint64_t known,
+                                                  std::uint64_t limit);
 
 // About how many candidates the class search judges: what a scan of as
 // many attempts costs.

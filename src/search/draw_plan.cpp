@@ -189,7 +189,7 @@ void make_draw_plan(const Value* values, const Value* ascending, int count, Draw
   add_stages(plan, 0, -1);
   plan.class_stages_first = plan.stage_count;
   add_stages(plan, 1, -1);
-  plan.tracked_stages_first = plan.stage_count;
+  plan.block_class_stages_first = plan.stage_count;
   add_stages(plan, 1, plan.anchor_block);
 }
 

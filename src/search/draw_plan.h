@@ -122,8 +122,8 @@ struct DrawPlan {
   // by construction: stages[class_stages_first ..).
   int class_stages_first = 0;
   // The same without the anchor's block, when that is tracked and judged
-  // whole before the other stages: stages[tracked_stages_first ..).
-  int tracked_stages_first = 0;
+  // whole before the other stages: stages[block_class_stages_first ..).
+  int block_class_stages_first = 0;
   int anchor_block = -1;                 // the scattered block whose first draw is the anchor
   Remainder remainders[MAX_VALUES + 1];  // by divisor
 };

@@ -90,13 +90,13 @@ SHUFFLESORT_LANE_INLINE std::uint32_t first_stage_of_attempts(const DrawPlan& pl
   return found;
 }
 
-// The anchor's tracked block, following exactly as many larger values as it
-// has: each costs every lane four operations a draw.
+// The anchor's block; a tracked one follows exactly as many larger values
+// as it has: each costs every lane four operations a draw.
 template <typename Vec>
-SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const DrawPlan& plan,
-                                                             const TrackedClass& run,
-                                                             TrackedLists lists) {
+SHUFFLESORT_LANE_INLINE std::uint32_t block_of_class(const DrawPlan& plan, const BlockClass& run,
+                                                     const ClassLists& lists) {
   const ScatteredBlock& block = plan.blocks[plan.anchor_block];
+  if (!block.tracked) return scattered_block_of_class<Vec>(block, run, lists);
   switch (block.larger) {
     case 1:
       return tracked_block_of_class<Vec, 1>(block, run, lists);
@@ -134,10 +134,10 @@ __attribute__((flatten)) std::uint32_t later_stages_portable(const DrawPlan& pla
                                                              std::uint32_t count) {
   return judge_stages<Lanes4>(plan, first, end, list, count);
 }
-__attribute__((flatten)) std::uint32_t tracked_block_of_class_portable(const DrawPlan& plan,
-                                                                       const TrackedClass& run,
-                                                                       TrackedLists lists) {
-  return tracked_block_of_class<Shorts8>(plan, run, lists);
+__attribute__((flatten)) std::uint32_t block_of_class_portable(const DrawPlan& plan,
+                                                               const BlockClass& run,
+                                                               const ClassLists& lists) {
+  return block_of_class<Shorts8>(plan, run, lists);
 }
 
 #ifdef SHUFFLESORT_X86
@@ -156,9 +156,9 @@ __attribute__((flatten, target("avx2"))) std::uint32_t later_stages_avx2(const D
                                                                          std::uint32_t count) {
   return judge_stages<Lanes8>(plan, first, end, list, count);
 }
-__attribute__((flatten, target("avx2"))) std::uint32_t tracked_block_of_class_avx2(
-    const DrawPlan& plan, const TrackedClass& run, TrackedLists lists) {
-  return tracked_block_of_class<Shorts16>(plan, run, lists);
+__attribute__((flatten, target("avx2"))) std::uint32_t block_of_class_avx2(
+    const DrawPlan& plan, const BlockClass& run, const ClassLists& lists) {
+  return block_of_class<Shorts16>(plan, run, lists);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 first_stage_of_run_avx512(const DrawPlan& plan, const CandidateRun& run, Candidates out,
@@ -180,8 +180,8 @@ later_stages_avx512(const DrawPlan& plan, int first, int end, Candidates list,
 // tracked judge.
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2")))
 std::uint32_t
-tracked_block_of_class_avx512(const DrawPlan& plan, const TrackedClass& run, TrackedLists lists) {
-  return tracked_block_of_class<Shorts32>(plan, run, lists);
+block_of_class_avx512(const DrawPlan& plan, const BlockClass& run, const ClassLists& lists) {
+  return block_of_class<Shorts32>(plan, run, lists);
 }
 
 bool has_avx512_vbmi2() {
@@ -203,17 +203,17 @@ KernelFunctions kernel_functions(Kernel kernel) {
 #ifdef SHUFFLESORT_X86
   if (kernel == Kernel::avx512) {
     return {first_stage_of_run_avx512, first_stage_of_attempts_avx512, later_stages_avx512,
-            has_avx512_vbmi2() ? tracked_block_of_class_avx512 : tracked_block_of_class_avx2};
+            has_avx512_vbmi2() ? block_of_class_avx512 : block_of_class_avx2};
   }
   if (kernel == Kernel::avx2) {
     return {first_stage_of_run_avx2, first_stage_of_attempts_avx2, later_stages_avx2,
-            tracked_block_of_class_avx2};
+            block_of_class_avx2};
   }
 #else
   static_cast<void>(kernel);
 #endif
   return {first_stage_of_run_portable, first_stage_of_attempts_portable, later_stages_portable,
-          tracked_block_of_class_portable};
+          block_of_class_portable};
 }
 
 const char* kernel_name(Kernel kernel) {

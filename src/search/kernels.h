@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "search/draw_plan.h"
+#include "search/scattered_lanes.h"
 #include "search/search.h"
 #include "search/stage_lanes.h"
 #include "search/tracked_lanes.h"
@@ -45,10 +46,10 @@ struct KernelFunctions {
   // Stages [first, end).
   std::uint32_t (*later_stages)(const DrawPlan& plan, int first, int end, Candidates list,
                                 std::uint32_t count);
-  // The candidates of `run` on the whole tracked block of the anchor, in
-  // 16-bit lanes; returns how many survive, their k first in `lists.k`.
-  std::uint32_t (*tracked_block_of_class)(const DrawPlan& plan, const TrackedClass& run,
-                                          TrackedLists lists);
+  // The candidates of `run` on the anchor's block, in class lanes; returns
+  // how many survive, their k first in `lists.k`.
+  std::uint32_t (*block_of_class)(const DrawPlan& plan, const BlockClass& run,
+                                  const ClassLists& lists);
 };
 
 KernelFunctions kernel_functions(Kernel kernel);

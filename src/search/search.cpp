@@ -31,12 +31,12 @@ SearchContext::SearchContext(std::uint32_t seed, const Value* values, int count,
   make_draw_plan(values, ascending.data(), count, *plan);
 }
 
-TrackedLists SearchContext::tracked_lists() {
-  tracked_k.resize(TRACKED_LIST_SIZE);
-  tracked_larger.resize(MAX_TRACKED * std::size_t{TRACKED_LIST_SIZE});
-  TrackedLists lists{tracked_k.data(), {}};
-  for (std::uint32_t j = 0; j < MAX_TRACKED; ++j) {
-    lists.larger[j] = tracked_larger.data() + j * std::size_t{TRACKED_LIST_SIZE};
+ClassLists SearchContext::class_lists() {
+  class_k.resize(CLASS_LIST_SIZE);
+  class_bytes.resize(LANE_DEPTH * std::size_t{CLASS_LIST_SIZE});
+  ClassLists lists{class_k.data(), {}};
+  for (std::uint32_t j = 0; j < LANE_DEPTH; ++j) {
+    lists.bytes[j] = class_bytes.data() + j * std::size_t{CLASS_LIST_SIZE};
   }
   return lists;
 }
@@ -56,13 +56,13 @@ std::uint64_t attempt_period(int count) {
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel) {
   SearchContext search(seed, values, count, kernel);
-  if (has_tracked_anchor(*search.plan)) {
+  if (judged_by_block_classes(*search.plan)) {
     // Its class search follows the answer by itself; the scan takes the
     // attempts where its ranges of candidates are too short to fill lanes.
     const std::uint64_t scanned = std::min(limit, SCAN_FIRST);
     const std::optional<std::uint64_t> early = scan_attempts(search, scanned);
     if (early || limit <= scanned) return early;
-    return search_tracked_classes(search, scanned, limit);
+    return search_block_classes(search, scanned, limit);
   }
   // Scanning as many attempts as the class search judges candidates costs
   // about as much as the class search. An eighth of them keeps the search
@@ -86,7 +86,7 @@ std::optional<std::uint64_t> first_ordered_attempt_by_classes(std::uint32_t seed
                                                               const Value* values, int count,
                                                               std::uint64_t limit, Kernel kernel) {
   SearchContext search(seed, values, count, kernel);
-  if (has_tracked_anchor(*search.plan)) return search_tracked_classes(search, 0, limit);
+  if (judged_by_block_classes(*search.plan)) return search_block_classes(search, 0, limit);
   return search_classes(search, limit);
 }
 

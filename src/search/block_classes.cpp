@@ -1,9 +1,11 @@
-// The class search for inputs whose rarest test is the first draw of a
-// tracked block, such as a file almost all of one value. Nearly every
-// attempt passes that draw, so instead of making candidates from the
-// anchor, each residue class judges all its candidates on the whole block
-// in 16-bit lanes (tracked_lanes.h); the few that survive go on to the
-// other stages in 32-bit lanes and the exact check.
+// The class search that judges the anchor's block whole per residue
+// class, for inputs where the anchor alone rejects too few attempts: the
+// first draw of a tracked block (a file almost all of one value, where
+// nearly every attempt passes it) or of a scattered block that most
+// attempts pass (two values half and half). Instead of making candidates
+// from the anchor, each class judges all its candidates on the block's
+// draws in 16-bit and 8-bit lanes (class_lanes.h); the few that survive go
+// on to the other stages in 32-bit lanes and the exact check.
 //
 // The class's candidates k are judged in ranges of k growing fourfold, all
 // classes per range: attempt k * W + r grows with k, so the first range
@@ -25,12 +27,12 @@ constexpr std::uint32_t RANGE_GROWTH = 4;
 
 }  // namespace
 
-void fill_tracked_class(const DrawPlan& plan, const ScatteredBlock& block, std::uint32_t state,
-                        std::uint32_t d, TrackedClass& run) {
+void fill_block_class(const DrawPlan& plan, const ScatteredBlock& block, std::uint32_t state,
+                      std::uint32_t d, BlockClass& run) {
   const AffineMap to_block = generator_steps(block.first_draw);
   std::uint32_t draw_state = to_block(state);
   std::uint32_t step = to_block.multiplier * d;
-  for (std::uint32_t q = 0; q < block.copies; ++q) {
+  for (std::uint32_t q = 0; q < block.depth; ++q) {
     const Remainder& by = plan.remainders[block.pool_size - q];
     run.draws[q] = {twice(generator_output(draw_state)), twice(step & LCG_OUTPUT_MASK),
                     twice(by.magic), by.shift - 16, twice(by.divisor)};
@@ -43,14 +45,16 @@ bool has_tracked_anchor(const DrawPlan& plan) {
   return plan.anchor_block >= 0 && plan.blocks[plan.anchor_block].tracked;
 }
 
-std::optional<std::uint64_t> search_tracked_classes(SearchContext& search, std::uint64_t known,
-                                                    std::uint64_t limit) {
+bool judged_by_block_classes(const DrawPlan& plan) { return plan.anchor_block >= 0; }
+
+std::optional<std::uint64_t> search_block_classes(SearchContext& search, std::uint64_t known,
+                                                  std::uint64_t limit) {
   limit = std::min(limit, attempt_period(search.count));
   const KernelFunctions& kernel = search.kernel;
   const DrawPlan& plan = *search.plan;
   const ScatteredBlock& block = plan.blocks[plan.anchor_block];
   const Candidates list = search.candidates();
-  const TrackedLists survivors = search.tracked_lists();
+  const ClassLists survivors = search.class_lists();
   const std::uint64_t classes = attempt_period(search.count) / CLASS_SIZE;  // W
   std::uint32_t class_shift = 0;
   while ((std::uint64_t{1} << class_shift) < classes) ++class_shift;
@@ -63,21 +67,21 @@ std::optional<std::uint64_t> search_tracked_classes(SearchContext& search, std::
   std::uint32_t found = 0;
   const auto judge_gathered = [&] {
     const std::uint32_t passed =
-        kernel.later_stages(plan, plan.tracked_stages_first, plan.stage_count, list, found);
+        kernel.later_stages(plan, plan.block_class_stages_first, plan.stage_count, list, found);
     for (std::uint32_t f = 0; f < passed; ++f) {
       if (list.tags[f] < best && search.comes_out_in_order(list.states[f])) best = list.tags[f];
     }
     found = 0;
   };
-  auto run = std::make_unique<TrackedClass>();
+  auto run = std::make_unique<BlockClass>();
   run->k_first = static_cast<std::uint32_t>(known / classes);
   for (; run->k_first < k_limit && best == limit; run->k_first = run->k_end) {
     run->k_end = std::min(k_limit, std::max(run->k_first * RANGE_GROWTH, run->k_first + 1));
     std::uint32_t state = first_draw(search.seed);
     for (std::uint32_t r = 0; r < classes; ++r, state = next_attempt(state)) {
       const std::uint32_t d = (next_in_class(state) - state) >> 16;
-      fill_tracked_class(plan, block, state, d, *run);
-      const std::uint32_t survived = kernel.tracked_block_of_class(plan, *run, survivors);
+      fill_block_class(plan, block, state, d, *run);
+      const std::uint32_t survived = kernel.block_of_class(plan, *run, survivors);
       for (std::uint32_t s = 0; s < survived; ++s, ++found) {
         const std::uint32_t k = survivors.k[s];
         list.states[found] = state + ((k * d) << 16);

@@ -1,0 +1,108 @@
+// The judge of a scattered block in class lanes (class_lanes.h), for
+// blocks with more larger values than a tracked one follows, such as the
+// smaller of two values that fill a file half and half.
+//
+// As in the 32-bit judge (stage_lanes.h), each draw's compacted index x
+// maps to the entry x + #{j : c_j <= x} of the block's first pool, where
+// the c's stand for the earlier draws; the entry must hold the block's
+// value. Here the c's are bytes that the lanes carry from chunk to chunk,
+// so no draw is judged twice, and the entry is looked up in the first
+// pool's bits by two byte shuffles.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "search/class_lanes.h"
+#include "search/draw_plan.h"
+
+namespace shufflesort {
+
+// Draws judged between two compactions: about half the candidates fail
+// each draw of a block of half the values.
+constexpr std::uint32_t SCATTERED_CHUNK = 2;
+
+// Each lane's byte of `table`, whose 16 bytes repeat through the vector,
+// at the lane's index, below 16.
+template <typename Bytes>
+SHUFFLESORT_LANE_INLINE Bytes table_byte(const Bytes& table, const Bytes& index) {
+#ifdef __clang__
+  Bytes byte;
+  for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) byte[lane] = table[index[lane]];
+  return byte;
+#else
+  return __builtin_shuffle(table, index);
+#endif
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same by the byte shuffle of AVX2 and AVX-512, which looks up within
+// each 16 bytes.
+__attribute__((target("avx2"))) inline Bytes32 table_byte(const Bytes32& table,
+                                                          const Bytes32& index) {
+  return (Bytes32)_mm256_shuffle_epi8((__m256i)table, (__m256i)index);
+}
+__attribute__((target("avx512bw"))) inline Bytes64 table_byte(const Bytes64& table,
+                                                              const Bytes64& index) {
+  return (Bytes64)_mm512_shuffle_epi8((__m512i)table, (__m512i)index);
+}
+#endif
+
+template <typename KVec>
+struct ScatteredJudge {
+  using Bytes = BytesOf<KVec>;
+  using Lanes = ClassLanes<KVec, LANE_DEPTH>;
+
+  const BlockClass& run;
+  Bytes value_bits;  // bit e of the first pool's entries holding the value, 16 bytes repeated
+  Bytes bit_of;      // 1 << (lane % 8)
+
+  SHUFFLESORT_LANE_INLINE void start(Lanes& /*lanes*/) const {}  // draw q sets c_q
+
+  static constexpr std::uint32_t carried(std::uint32_t end) { return end; }  // c_0 .. c_(end-1)
+
+  SHUFFLESORT_LANE_INLINE Bytes holds_value(const Bytes& entry) const {
+    return (Bytes)((table_byte(value_bits, entry >> 3) & table_byte(bit_of, entry & 7)) != 0);
+  }
+
+  // Draws [first, end). The entry is x + q - #{j : c_j > x}, and each c
+  // above x moves down: one comparison serves both.
+  SHUFFLESORT_LANE_INLINE void draws(Lanes& lanes, std::uint32_t first, std::uint32_t end) const {
+    using Signed = SignedBytesOf<KVec>;
+    for (std::uint32_t q = first; q < end; ++q) {
+      const Bytes index = draw_indices(run.draws[q], lanes);
+      Bytes entry = index + static_cast<std::uint8_t>(q);
+      for (std::uint32_t j = 0; j < q; ++j) {
+        const Bytes above = (Bytes)((Signed)lanes.bytes[j] > (Signed)index);  // -1 where above
+        entry += above;
+        lanes.bytes[j] += above;
+      }
+      lanes.bytes[q] = index;
+      lanes.alive &= holds_value(entry);
+    }
+  }
+};
+
+// The class's candidates on the scattered block's first `depth` draws;
+// returns how many survive, their k first in `lists.k`.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE std::uint32_t scattered_block_of_class(const ScatteredBlock& block,
+                                                               const BlockClass& run,
+                                                               const ClassLists& lists) {
+  using Bytes = BytesOf<KVec>;
+  static_assert(MASK_WORDS * 4 <= 16, "the first pool's bits fit 16 bytes");
+  std::uint8_t value_bits[sizeof(Bytes)];
+  std::uint8_t bit_of[sizeof(Bytes)];
+  for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) {
+    const std::uint32_t byte = lane % 16;
+    value_bits[lane] = static_cast<std::uint8_t>(
+        byte / 4 < MASK_WORDS ? block.mask[byte / 4] >> (8 * (byte % 4)) : 0);
+    bit_of[lane] = static_cast<std::uint8_t>(1u << (lane % 8));
+  }
+  ScatteredJudge<KVec> judge{run, {}, {}};
+  std::memcpy(&judge.value_bits, value_bits, sizeof value_bits);
+  std::memcpy(&judge.bit_of, bit_of, sizeof bit_of);
+  return judge_class_in_chunks<KVec, LANE_DEPTH>(run, block.depth, SCATTERED_CHUNK, judge, lists);
+}
+
+}  // namespace shufflesort
