@@ -83,13 +83,16 @@ struct BlockClass {
   ClassDraw draws[MAX_VALUES] = {};
 };
 
+// The most bytes a candidate carries: one for each draw of a block.
+constexpr std::uint32_t CLASS_BYTE_LISTS = MAX_VALUES;
+static_assert(MAX_TRACKED <= CLASS_BYTE_LISTS, "a tracked block's larger values fit the lists");
+
 // Survivors, as lists side by side: each one's k and the bytes its lanes
 // carry. Each list needs room for two vectors past its end.
 struct ClassLists {
   std::uint16_t* k;
-  std::uint8_t* bytes[LANE_DEPTH];
+  std::uint8_t* bytes[CLASS_BYTE_LISTS];
 };
-static_assert(MAX_TRACKED <= LANE_DEPTH, "a tracked block's larger values fit the lists");
 
 // The high half of each lane's 32-bit product. The compilers know no
 // operator for it; most vector units have an instruction.

@@ -18,9 +18,22 @@
 
 namespace shufflesort {
 
-// Draws judged between two compactions: about half the candidates fail
-// each draw of a block of half the values.
-constexpr std::uint32_t SCATTERED_CHUNK = 2;
+// Draws judged between two compactions: until about this share of the
+// candidates is left, and at least two, as compacting costs about a draw.
+constexpr double SCATTERED_CHUNK_SURVIVAL = 0.3;
+constexpr std::uint32_t SCATTERED_CHUNK_LEAST = 2;
+
+// The chunk for a block whose first draw passes with chance `copies /
+// pool_size`, about the chance of each of its early draws.
+inline std::uint32_t scattered_chunk(const ScatteredBlock& block) {
+  const double chance = double(block.copies) / double(block.pool_size);
+  std::uint32_t chunk = SCATTERED_CHUNK_LEAST;
+  for (double left = chance * chance; left > SCATTERED_CHUNK_SURVIVAL && chunk < block.copies;
+       left *= chance) {
+    ++chunk;
+  }
+  return chunk;
+}
 
 // Each lane's byte of `table`, whose 16 bytes repeat through the vector,
 // at the lane's index, below 16.
@@ -51,7 +64,7 @@ __attribute__((target("avx512bw"))) inline Bytes64 table_byte(const Bytes64& tab
 template <typename KVec>
 struct ScatteredJudge {
   using Bytes = BytesOf<KVec>;
-  using Lanes = ClassLanes<KVec, LANE_DEPTH>;
+  using Lanes = ClassLanes<KVec, CLASS_BYTE_LISTS>;
 
   const BlockClass& run;
   Bytes value_bits;  // bit e of the first pool's entries holding the value, 16 bytes repeated
@@ -83,8 +96,9 @@ struct ScatteredJudge {
   }
 };
 
-// The class's candidates on the scattered block's first `depth` draws;
-// returns how many survive, their k first in `lists.k`.
+// The class's candidates on the whole scattered block: when it is most of
+// the values, many candidates pass its first draws; returns how many survive, their k first in
+// `lists.k`.
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t scattered_block_of_class(const ScatteredBlock& block,
                                                                const BlockClass& run,
@@ -102,7 +116,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t scattered_block_of_class(const ScatteredBl
   ScatteredJudge<KVec> judge{run, {}, {}};
   std::memcpy(&judge.value_bits, value_bits, sizeof value_bits);
   std::memcpy(&judge.bit_of, bit_of, sizeof bit_of);
-  return judge_class_in_chunks<KVec, LANE_DEPTH>(run, block.depth, SCATTERED_CHUNK, judge, lists);
+  return judge_class_in_chunks<KVec, CLASS_BYTE_LISTS>(run, block.copies, scattered_chunk(block),
+                                                       judge, lists);
 }
 
 }  // namespace shufflesort

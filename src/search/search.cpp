@@ -33,9 +33,9 @@ SearchContext::SearchContext(std::uint32_t seed, const Value* values, int count,
 
 ClassLists SearchContext::class_lists() {
   class_k.resize(CLASS_LIST_SIZE);
-  class_bytes.resize(LANE_DEPTH * std::size_t{CLASS_LIST_SIZE});
+  class_bytes.resize(CLASS_BYTE_LISTS * std::size_t{CLASS_LIST_SIZE});
   ClassLists lists{class_k.data(), {}};
-  for (std::uint32_t j = 0; j < LANE_DEPTH; ++j) {
+  for (std::uint32_t j = 0; j < CLASS_BYTE_LISTS; ++j) {
     lists.bytes[j] = class_bytes.data() + j * std::size_t{CLASS_LIST_SIZE};
   }
   return lists;

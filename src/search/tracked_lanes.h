@@ -63,7 +63,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t tracked_block_of_class(const ScatteredBloc
         BytesOf<KVec>{} + static_cast<std::uint8_t>(block.larger_indices[j]);
     judge.larger[j] = index;
   }
-  return judge_class_in_chunks<KVec, TRACKED>(run, block.depth, TRACKED_CHUNK, judge, lists);
+  return judge_class_in_chunks<KVec, TRACKED>(run, block.copies, TRACKED_CHUNK, judge, lists);
 }
 
 }  // namespace shufflesort

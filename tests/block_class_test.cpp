@@ -54,16 +54,16 @@ struct JudgeKind {
 
 constexpr JudgeKind JUDGE_KINDS[] = {
     {"tracked", 1, static_cast<int>(shufflesort::MAX_TRACKED), true},
-    {"scattered", static_cast<int>(shufflesort::MAX_TRACKED) + 1, 60, false},
+    {"scattered", static_cast<int>(shufflesort::MAX_TRACKED) + 1, 40, false},
 };
 
 TEST(ClassJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
   std::mt19937 random(41);
   std::vector<std::uint16_t> k_list(shufflesort::CLASS_LIST_SIZE);
-  std::vector<std::uint8_t> byte_lists(shufflesort::LANE_DEPTH *
+  std::vector<std::uint8_t> byte_lists(shufflesort::CLASS_BYTE_LISTS *
                                        std::size_t{shufflesort::CLASS_LIST_SIZE});
   shufflesort::ClassLists lists{k_list.data(), {}};
-  for (std::uint32_t j = 0; j < shufflesort::LANE_DEPTH; ++j) {
+  for (std::uint32_t j = 0; j < shufflesort::CLASS_BYTE_LISTS; ++j) {
     lists.bytes[j] = byte_lists.data() + j * std::size_t{shufflesort::CLASS_LIST_SIZE};
   }
   for (const JudgeKind& kind : JUDGE_KINDS) {
@@ -71,14 +71,17 @@ TEST(ClassJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
     int judged = 0;
     for (int trial = 0; trial < 48; ++trial) {
       const int larger = kind.fewest_larger + trial % (kind.most_larger - kind.fewest_larger + 1);
-      const int count = larger + 2 + static_cast<int>(random() % (99 - larger));
+      // Every other trial few zeros, whose whole block some candidates pass;
+      // the others up to a file full, whose long blocks most fail late.
+      const int most_zeros = trial % 2 == 0 ? 3 : 100 - larger;
+      const int count = larger + 2 + static_cast<int>(random() % (most_zeros - 1));
       const std::vector<Value> values = almost_all_zeros(random, count, larger, 1);
       std::vector<Value> ascending = values;
       std::sort(ascending.begin(), ascending.end());
       auto plan = std::make_unique<shufflesort::DrawPlan>();
       shufflesort::make_draw_plan(values.data(), ascending.data(), count, *plan);
       // Zeros standing together get window tests instead.
-      if (!shufflesort::judged_by_block_classes(*plan)) continue;
+      if (plan->anchor_block < 0) continue;
       const shufflesort::ScatteredBlock& block = plan->blocks[plan->anchor_block];
       ASSERT_EQ(block.tracked, kind.tracked);
       ++judged;
@@ -91,7 +94,7 @@ TEST(ClassJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
       run->k_end = std::min<std::uint32_t>(32768, run->k_first + 1 + random() % 12000);
       std::vector<std::uint16_t> expected;
       for (std::uint32_t k = run->k_first; k < run->k_end; ++k) {
-        if (zeros_come_first(state + ((k * d) << 16), values, block.depth)) {
+        if (zeros_come_first(state + ((k * d) << 16), values, block.copies)) {
           expected.push_back(static_cast<std::uint16_t>(k));
         }
       }
@@ -105,7 +108,7 @@ TEST(ClassJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
                                  << " kernel, " << count << " values, " << larger << " larger";
       }
     }
-    EXPECT_GT(judged, 40) << kind.name;
+    EXPECT_GT(judged, 30) << kind.name;
     EXPECT_GT(survivors, 100) << kind.name;  // the judge was not merely rejecting everything
   }
 }
@@ -129,11 +132,13 @@ std::vector<Value> planted_almost_all_zeros(std::uint32_t seed, int count, int l
 
 // Answers past the first scan, in later and later ranges of the classes,
 // held to the scan of every attempt up to them.
-TEST(SlowTrackedSearch, FindsPlantedLateAnswersAsTheScanDoes) {
+TEST(SlowBlockClassSearch, FindsPlantedLateAnswersAsTheScanDoes) {
   std::mt19937 random(8);
-  for (int trial = 0; trial < 6; ++trial) {
+  for (int trial = 0; trial < 8; ++trial) {
     const int count = 40 + static_cast<int>(random() % 61);
-    const int larger = 1 + static_cast<int>(random() % 8);
+    // Tracked and scattered blocks in turn, the latter at most half larger.
+    const int larger = trial % 2 == 0 ? 1 + static_cast<int>(random() % 8)
+                                      : 9 + static_cast<int>(random() % (count / 2 - 9));
     const std::uint32_t seed = random();
     const std::uint64_t planted = (std::uint64_t{1} << 20) + random() % (std::uint64_t{7} << 20);
     const std::vector<Value> values = planted_almost_all_zeros(seed, count, larger, planted);
