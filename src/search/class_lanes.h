@@ -237,28 +237,41 @@ __attribute__((target("avx512bw,avx512vbmi2"))) inline void append_alive(
   found += low_count + static_cast<std::uint32_t>(__builtin_popcount(high_mask));
 }
 // The same for 32 candidates with AVX2, which has no compress: eight at a
-// time, each list's lanes packed by a byte shuffle from the patterns.
+// time, each list's lanes packed by a byte shuffle from the patterns. The
+// bytes go sixteen to a shuffle, two groups packed in its halves.
 template <std::uint32_t N>
 __attribute__((target("avx2"))) inline void append_alive(const ClassLanes<Shorts16, N>& lanes,
                                                          std::uint32_t used, const ClassLists& out,
                                                          std::uint32_t& found) {
   const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8((__m256i)lanes.alive));
   const auto* k = reinterpret_cast<const __m128i*>(lanes.k);
+  std::uint32_t at[4];  // where each group's survivors go
+  __m128i byte_pattern[2];
   for (std::uint32_t group = 0; group < 4; ++group) {
     const std::uint32_t chosen = (mask >> (8 * group)) & 0xFF;
+    at[group] = found;
     const __m128i word_pattern =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(COMPACTION_PATTERNS.words[chosen]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out.k + found),
                      _mm_shuffle_epi8(_mm_loadu_si128(k + group), word_pattern));
-    const __m128i byte_pattern =
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&COMPACTION_PATTERNS.bytes[chosen]));
-    for (std::uint32_t j = 0; j < used; ++j) {
-      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
-          reinterpret_cast<const std::uint8_t*>(&lanes.bytes[j]) + 8 * group));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out.bytes[j] + found),
-                       _mm_shuffle_epi8(bytes, byte_pattern));
-    }
     found += static_cast<std::uint32_t>(__builtin_popcount(chosen));
+  }
+  for (std::uint32_t half = 0; half < 2; ++half) {
+    const auto pattern_of = [&](std::uint32_t group) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
+          &COMPACTION_PATTERNS.bytes[(mask >> (8 * group)) & 0xFF]));
+    };
+    byte_pattern[half] = _mm_unpacklo_epi64(
+        pattern_of(2 * half), _mm_add_epi8(pattern_of(2 * half + 1), _mm_set1_epi8(8)));
+  }
+  for (std::uint32_t j = 0; j < used; ++j) {
+    const auto* bytes = reinterpret_cast<const __m128i*>(&lanes.bytes[j]);
+    for (std::uint32_t half = 0; half < 2; ++half) {
+      const __m128i packed = _mm_shuffle_epi8(_mm_loadu_si128(bytes + half), byte_pattern[half]);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out.bytes[j] + at[2 * half]), packed);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out.bytes[j] + at[2 * half + 1]),
+                       _mm_unpackhi_epi64(packed, packed));
+    }
   }
 }
 #endif
