@@ -50,6 +50,8 @@ std::vector<Family> families() {
       {"zeros_95_ones_4", kinds({95, 4}, 1), 1700000000, true},
       {"ones_93_twos_6_shuffled", kinds({93, 6}, 1), 1700000000, false},
       {"zeros_91_ones_8_shuffled", kinds({91, 8}, 1), 1700000000, false},
+      {"zeros_85_ones_14_shuffled", kinds({85, 14}, 1), 1700000000, false},
+      {"zeros_60_ones_39_shuffled", kinds({60, 39}, 1), 1700000000, false},
   };
   return all;
 }

@@ -36,28 +36,27 @@ inline std::uint32_t scattered_chunk(const ScatteredBlock& block) {
 }
 
 // Each lane's byte of `table`, whose 16 bytes repeat through the vector,
-// at the lane's index, below 16.
+// at the lane's index, below 16. It gives a reference: no wide vector
+// crosses the call of the x86 overloads.
 template <typename Bytes>
-SHUFFLESORT_LANE_INLINE Bytes table_byte(const Bytes& table, const Bytes& index) {
+SHUFFLESORT_LANE_INLINE void table_byte(const Bytes& table, const Bytes& index, Bytes& byte) {
 #ifdef __clang__
-  Bytes byte;
   for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) byte[lane] = table[index[lane]];
-  return byte;
 #else
-  return __builtin_shuffle(table, index);
+  byte = __builtin_shuffle(table, index);
 #endif
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 // The same by the byte shuffle of AVX2 and AVX-512, which looks up within
 // each 16 bytes.
-__attribute__((target("avx2"))) inline Bytes32 table_byte(const Bytes32& table,
-                                                          const Bytes32& index) {
-  return (Bytes32)_mm256_shuffle_epi8((__m256i)table, (__m256i)index);
+__attribute__((target("avx2"))) inline void table_byte(const Bytes32& table, const Bytes32& index,
+                                                       Bytes32& byte) {
+  byte = (Bytes32)_mm256_shuffle_epi8((__m256i)table, (__m256i)index);
 }
-__attribute__((target("avx512bw"))) inline Bytes64 table_byte(const Bytes64& table,
-                                                              const Bytes64& index) {
-  return (Bytes64)_mm512_shuffle_epi8((__m512i)table, (__m512i)index);
+__attribute__((target("avx512bw"))) inline void table_byte(const Bytes64& table,
+                                                           const Bytes64& index, Bytes64& byte) {
+  byte = (Bytes64)_mm512_shuffle_epi8((__m512i)table, (__m512i)index);
 }
 #endif
 
@@ -75,7 +74,11 @@ struct ScatteredJudge {
   static constexpr std::uint32_t carried(std::uint32_t end) { return end; }  // c_0 .. c_(end-1)
 
   SHUFFLESORT_LANE_INLINE Bytes holds_value(const Bytes& entry) const {
-    return (Bytes)((table_byte(value_bits, entry >> 3) & table_byte(bit_of, entry & 7)) != 0);
+    Bytes byte;
+    Bytes bit;
+    table_byte(value_bits, (Bytes)(entry >> 3), byte);
+    table_byte(bit_of, (Bytes)(entry & 7), bit);
+    return (Bytes)((byte & bit) != 0);
   }
 
   // Draws [first, end). The entry is x + q - #{j : c_j > x}, and each c
