@@ -261,12 +261,12 @@ __attribute__((target("avx2"))) inline void append_alive(const ClassLanes<Shorts
       return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
           &COMPACTION_PATTERNS.bytes[(mask >> (8 * group)) & 0xFF]));
     };
-    byte_pattern[half] = _mm_unpacklo_epi64(
-        pattern_of(2 * half), _mm_add_epi8(pattern_of(2 * half + 1), _mm_set1_epi8(8)));
+    const Bytes16 high = (Bytes16)pattern_of(2 * half + 1) + 8;  // the second group's bytes
+    byte_pattern[half] = _mm_unpacklo_epi64(pattern_of(2 * half), (__m128i)high);
   }
   for (std::uint32_t j = 0; j < used; ++j) {
     const auto* bytes = reinterpret_cast<const __m128i*>(&lanes.bytes[j]);
-    for (std::uint32_t half = 0; half < 2; ++half) {
+    for (std::size_t half = 0; half < 2; ++half) {
       const __m128i packed = _mm_shuffle_epi8(_mm_loadu_si128(bytes + half), byte_pattern[half]);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out.bytes[j] + at[2 * half]), packed);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out.bytes[j] + at[2 * half + 1]),

@@ -113,7 +113,7 @@ template <typename Vec>
 SHUFFLESORT_LANE_INLINE Vec mask_has(const std::uint32_t* mask, int words, Vec index) {
   Vec word;
   // Only the x86 kernels have lanes this wide, and a permute for them.
-  if constexpr (std::is_same_v<Vec, Lanes16> || std::is_same_v<Vec, Lanes8>) {
+  if constexpr (sizeof(Vec) > sizeof(Lanes4)) {
     mask_word(mask, index >> 5, word);
   } else {
     word = mask_word<Vec>(mask, words, index >> 5);
@@ -157,7 +157,7 @@ struct CompactionPatterns {
 constexpr CompactionPatterns make_compaction_patterns() {
   CompactionPatterns patterns;
   for (std::uint32_t mask = 0; mask < 256; ++mask) {
-    std::uint32_t taken = 0;
+    std::size_t taken = 0;
     for (std::uint32_t lane = 0; lane < 8; ++lane) {
       if ((mask >> lane & 1) == 0) continue;
       patterns.bytes[mask] |= std::uint64_t{lane} << (8 * taken);

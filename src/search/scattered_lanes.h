@@ -108,8 +108,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t scattered_block_of_class(const ScatteredBl
                                                                const ClassLists& lists) {
   using Bytes = BytesOf<KVec>;
   static_assert(MASK_WORDS * 4 <= 16, "the first pool's bits fit 16 bytes");
-  std::uint8_t value_bits[sizeof(Bytes)];
-  std::uint8_t bit_of[sizeof(Bytes)];
+  std::uint8_t value_bits[sizeof(Bytes)] = {};
+  std::uint8_t bit_of[sizeof(Bytes)] = {};
   for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) {
     const std::uint32_t byte = lane % 16;
     value_bits[lane] = static_cast<std::uint8_t>(

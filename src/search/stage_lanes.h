@@ -28,6 +28,7 @@ SHUFFLESORT_LANE_INLINE void block_passes(const ScatteredBlock& block, const Sta
   // The c's, each set at its draw before any later draw reads it: left
   // unset, as clearing the array costs more than a shallow stage's draws.
   Vec undrawn_before[DEPTH][G];
+  const Vec anchor_known = lane_indices<Vec>() * 0 + anchor_index;
 #pragma GCC unroll 16
   for (std::uint32_t q = 0; q < DEPTH; ++q) {
     if (q == stage.depth) break;
@@ -36,7 +37,7 @@ SHUFFLESORT_LANE_INLINE void block_passes(const ScatteredBlock& block, const Sta
     for (int g = 0; g < G; ++g) {
       const Vec draw_state = state[g] * block.multipliers[q] + block.increments[q];
       const Vec index =
-          anchor ? Vec{} + anchor_index : remainder(draw_result(draw_state), block.remainders[q]);
+          anchor ? anchor_known : remainder(draw_result(draw_state), block.remainders[q]);
       Vec entry = index;
 #pragma GCC unroll 16
       for (std::uint32_t j = 0; j < q; ++j) {
