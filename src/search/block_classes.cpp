@@ -24,10 +24,6 @@ namespace {
 constexpr std::uint32_t CLASS_SIZE = LCG_OUTPUT_MASK + 1;
 // How much each range of k is wider than the one before.
 constexpr std::uint32_t RANGE_GROWTH = 4;
-// The least pass chance of a scattered anchor for which judging every
-// attempt on its block beats making only the candidates that pass it
-// (measured: 0.45 and up gain, 0.33 loses twice over).
-constexpr double BLOCK_CLASS_CHANCE = 0.4;
 
 }  // namespace
 
@@ -45,21 +41,14 @@ void fill_block_class(const DrawPlan& plan, const ScatteredBlock& block, std::ui
   }
 }
 
-bool has_tracked_anchor(const DrawPlan& plan) {
-  return plan.anchor_block >= 0 && plan.blocks[plan.anchor_block].tracked;
-}
-
-bool judged_by_block_classes(const DrawPlan& plan) {
-  if (plan.anchor_block < 0) return false;
-  return plan.blocks[plan.anchor_block].tracked || plan.tests[0].pass_chance >= BLOCK_CLASS_CHANCE;
-}
+bool judged_by_block_classes(const DrawPlan& plan) { return plan.class_block >= 0; }
 
 std::optional<std::uint64_t> search_block_classes(SearchContext& search, std::uint64_t known,
                                                   std::uint64_t limit) {
   limit = std::min(limit, attempt_period(search.count));
   const KernelFunctions& kernel = search.kernel;
   const DrawPlan& plan = *search.plan;
-  const ScatteredBlock& block = plan.blocks[plan.anchor_block];
+  const ScatteredBlock& block = plan.blocks[plan.class_block];
   const Candidates list = search.candidates();
   const ClassLists survivors = search.class_lists();
   const std::uint64_t classes = attempt_period(search.count) / CLASS_SIZE;  // W
@@ -88,7 +77,7 @@ std::optional<std::uint64_t> search_block_classes(SearchContext& search, std::ui
     for (std::uint32_t r = 0; r < classes; ++r, state = next_attempt(state)) {
       const std::uint32_t d = (next_in_class(state) - state) >> 16;
       fill_block_class(plan, block, state, d, *run);
-      const std::uint32_t survived = kernel.block_of_class(plan, *run, survivors);
+      const std::uint32_t survived = kernel.block_of_class(block, *run, survivors);
       for (std::uint32_t s = 0; s < survived; ++s, ++found) {
         const std::uint32_t k = survivors.k[s];
         list.states[found] = state + ((k * d) << 16);

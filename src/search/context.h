@@ -53,9 +53,6 @@ std::optional<std::uint64_t> scan_attempts(SearchContext& search, std::uint64_t 
 // The first ordered attempt in [0, limit), by residue classes.
 std::optional<std::uint64_t> search_classes(SearchContext& search, std::uint64_t limit);
 
-// Whether the rarest test is the first draw of a tracked block.
-bool has_tracked_anchor(const DrawPlan& plan);
-
 // Whether the class search judges the anchor's block whole per class
 // (search_block_classes) rather than making candidates from the anchor.
 bool judged_by_block_classes(const DrawPlan& plan);

@@ -97,19 +97,20 @@ void add_block_tests(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_
   block.pass_chance = chance_of_block(copies, pool.size, block.depth);
 }
 
-// Groups the tests from `first_test` on into stages, then gives each
+// Groups the tests but `skipped_test` into stages, then gives each
 // scattered block but `skipped_block` its stages.
-void add_stages(DrawPlan& plan, int first_test, int skipped_block) {
-  int test = first_test;
+void add_stages(DrawPlan& plan, int skipped_test, int skipped_block) {
+  int test = skipped_test == 0 ? 1 : 0;
   while (test < plan.test_count) {
     Stage& stage = plan.stages[plan.stage_count++];
     stage.first_test = test;
     double chance = 1;
-    while (test < plan.test_count && chance > STAGE_CHANCE &&
+    while (test < plan.test_count && test != skipped_test && chance > STAGE_CHANCE &&
            test - stage.first_test < MAX_STAGE_TESTS) {
       chance *= plan.tests[test++].pass_chance;
     }
     stage.end_test = test;
+    if (test == skipped_test) ++test;
   }
   for (int block = 0; block < plan.block_count; ++block) {
     if (block == skipped_block) continue;
@@ -121,11 +122,39 @@ void add_stages(DrawPlan& plan, int first_test, int skipped_block) {
       stage.block = block;
       stage.depth = std::min(depth, deepest);
       // Only the first class stage judges one run at a time.
-      stage.anchor_drawn = first_test > 0 && block == plan.anchor_block &&
+      stage.anchor_drawn = skipped_test == 0 && skipped_block < 0 && block == plan.anchor_block &&
                            !plan.blocks[block].tracked &&
                            plan.stage_count - 1 == plan.class_stages_first;
       if (stage.depth == deepest) break;
     }
+  }
+}
+
+// Whether the class search should judge a block whole per class, and
+// which: only when the anchor rejects too few attempts for making its
+// candidates to pay (it passes BLOCK_CLASS_CHANCE or more, or is the first
+// draw of a tracked block),
+// and then, of the blocks that qualify so, the least likely to pass whole:
+// the others' tests then judge only its few survivors.
+void choose_class_block(DrawPlan& plan) {
+  const auto eligible = [&](const ScatteredBlock& block) {
+    return block.tracked || double(block.copies) / block.pool_size >= BLOCK_CLASS_CHANCE;
+  };
+  const bool anchor_tracked = plan.anchor_block >= 0 && plan.blocks[plan.anchor_block].tracked;
+  if (!anchor_tracked && plan.tests[0].pass_chance < BLOCK_CLASS_CHANCE) return;
+  double least = 2;
+  for (int b = 0; b < plan.block_count; ++b) {
+    const ScatteredBlock& block = plan.blocks[b];
+    const double whole = chance_of_block(block.copies, block.pool_size, block.copies);
+    if (eligible(block) && whole < least) {
+      least = whole;
+      plan.class_block = b;
+    }
+  }
+  if (plan.class_block < 0) return;
+  const std::uint32_t first_draw = plan.blocks[plan.class_block].first_draw;
+  for (int t = 0; t < plan.test_count; ++t) {
+    if (plan.tests[t].masked && plan.tests[t].draw == first_draw) plan.class_block_test = t;
   }
 }
 
@@ -186,11 +215,12 @@ void make_draw_plan(const Value* values, const Value* ascending, int count, Draw
       plan.anchor_block = block;
     }
   }
-  add_stages(plan, 0, -1);
+  choose_class_block(plan);
+  add_stages(plan, -1, -1);
   plan.class_stages_first = plan.stage_count;
-  add_stages(plan, 1, -1);
+  add_stages(plan, 0, -1);
   plan.block_class_stages_first = plan.stage_count;
-  add_stages(plan, 1, plan.anchor_block);
+  add_stages(plan, plan.class_block_test, plan.class_block);
 }
 
 bool passes(const DrawTest& test, std::uint32_t index) {

@@ -87,6 +87,12 @@ struct ScatteredBlock {
   int mask_words = 1;                   // in use
   double pass_chance = 1;               // of those draws
 };
+// The least pass chance of a scattered block's first draw for which
+// judging every attempt on the whole block beats making only the
+// candidates that pass that draw (measured: 0.45 and up gain, 0.33 loses
+// twice over). Tracked blocks are judged whole whatever their chance.
+constexpr double BLOCK_CLASS_CHANCE = 0.4;
+
 // Tests judged together between two compactions of the candidate list: as
 // many as it takes to keep about half the candidates or fewer (fewer per
 // stage measured slower: more tests judged for lanes already failed), and
@@ -124,7 +130,11 @@ struct DrawPlan {
   // The same without the anchor's block, when that is tracked and judged
   // whole before the other stages: stages[block_class_stages_first ..).
   int block_class_stages_first = 0;
-  int anchor_block = -1;                 // the scattered block whose first draw is the anchor
+  int anchor_block = -1;  // the scattered block whose first draw is the anchor
+  // The block that the class search judges whole per class, if any, and
+  // its first draw's test.
+  int class_block = -1;
+  int class_block_test = -1;
   Remainder remainders[MAX_VALUES + 1];  // by divisor
 };
 

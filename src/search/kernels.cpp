@@ -90,12 +90,12 @@ SHUFFLESORT_LANE_INLINE std::uint32_t first_stage_of_attempts(const DrawPlan& pl
   return found;
 }
 
-// The anchor's block; a tracked one follows exactly as many larger values
+// The block judged whole per class; a tracked one follows exactly as many larger values
 // as it has: each costs every lane four operations a draw.
 template <typename Vec>
-SHUFFLESORT_LANE_INLINE std::uint32_t block_of_class(const DrawPlan& plan, const BlockClass& run,
+SHUFFLESORT_LANE_INLINE std::uint32_t block_of_class(const ScatteredBlock& block,
+                                                     const BlockClass& run,
                                                      const ClassLists& lists) {
-  const ScatteredBlock& block = plan.blocks[plan.anchor_block];
   if (!block.tracked) return scattered_block_of_class<Vec>(block, run, lists);
   switch (block.larger) {
     case 1:
@@ -134,10 +134,10 @@ __attribute__((flatten)) std::uint32_t later_stages_portable(const DrawPlan& pla
                                                              std::uint32_t count) {
   return judge_stages<Lanes4>(plan, first, end, list, count);
 }
-__attribute__((flatten)) std::uint32_t block_of_class_portable(const DrawPlan& plan,
+__attribute__((flatten)) std::uint32_t block_of_class_portable(const ScatteredBlock& block,
                                                                const BlockClass& run,
                                                                const ClassLists& lists) {
-  return block_of_class<Shorts8>(plan, run, lists);
+  return block_of_class<Shorts8>(block, run, lists);
 }
 
 #ifdef SHUFFLESORT_X86
@@ -157,8 +157,8 @@ __attribute__((flatten, target("avx2"))) std::uint32_t later_stages_avx2(const D
   return judge_stages<Lanes8>(plan, first, end, list, count);
 }
 __attribute__((flatten, target("avx2"))) std::uint32_t block_of_class_avx2(
-    const DrawPlan& plan, const BlockClass& run, const ClassLists& lists) {
-  return block_of_class<Shorts16>(plan, run, lists);
+    const ScatteredBlock& block, const BlockClass& run, const ClassLists& lists) {
+  return block_of_class<Shorts16>(block, run, lists);
 }
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq"))) std::uint32_t
 first_stage_of_run_avx512(const DrawPlan& plan, const CandidateRun& run, Candidates out,
@@ -180,8 +180,8 @@ later_stages_avx512(const DrawPlan& plan, int first, int end, Candidates list,
 // tracked judge.
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2")))
 std::uint32_t
-block_of_class_avx512(const DrawPlan& plan, const BlockClass& run, const ClassLists& lists) {
-  return block_of_class<Shorts32>(plan, run, lists);
+block_of_class_avx512(const ScatteredBlock& block, const BlockClass& run, const ClassLists& lists) {
+  return block_of_class<Shorts32>(block, run, lists);
 }
 
 bool has_avx512_vbmi2() {

@@ -46,9 +46,9 @@ struct KernelFunctions {
   // Stages [first, end).
   std::uint32_t (*later_stages)(const DrawPlan& plan, int first, int end, Candidates list,
                                 std::uint32_t count);
-  // The candidates of `run` on the anchor's block, in class lanes; returns
-  // how many survive, their k first in `lists.k`.
-  std::uint32_t (*block_of_class)(const DrawPlan& plan, const BlockClass& run,
+  // The candidates of `run` on the whole of `block`, in class lanes;
+  // returns how many survive, their k first in `lists.k`.
+  std::uint32_t (*block_of_class)(const ScatteredBlock& block, const BlockClass& run,
                                   const ClassLists& lists);
 };
 
