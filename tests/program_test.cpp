@@ -300,6 +300,27 @@ TEST(Faults, SearchesInASmallStack) {
   EXPECT_EQ(outcome.status, 1);
 }
 
+// The searches that judge whole blocks per class in the same stack: half
+// zeros and half ones (scattered among each other), and 20 zeros with 4
+// ones. Their answer depends on the clock, so only the end is checked:
+// sorted or never, not a signal.
+TEST(Faults, SearchesWholeBlocksInASmallStack) {
+  const char* const inputs[] = {
+      "0 1 1 0 1 0 0 1 0 1 1 0 1 0 0 1 1 0 0 1 0 1 1 0 0 1 1 0 1 0 0 1",
+      "0 0 0 1 0 0 0 0 0 1 0 0 0 0 0 1 0 0 0 0 0 0 1 0",
+  };
+  for (const char* values : inputs) {
+    const TempDir dir;
+    dir.write("sortdata.txt", values);
+    Launch launch;
+    launch.stack_bytes = rlim_t{128} * 1024;
+    const Outcome outcome = launch_in(dir.path(), launch);
+    EXPECT_EQ(outcome.out.substr(0, outcome.out.find('\n') + 1),
+              "Sorting: " + std::string(values) + " \n");
+    EXPECT_TRUE(outcome.status == 0 || outcome.status == 1) << outcome.status << ": " << values;
+  }
+}
+
 TEST(Faults, ValuesAcrossBlockBoundaries) {
   const TempDir dir;
   std::string file;
