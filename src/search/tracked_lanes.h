@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "search/class_chunks.h"
 #include "search/class_lanes.h"
 #include "search/draw_plan.h"
 
