@@ -130,24 +130,41 @@ void add_stages(DrawPlan& plan, int skipped_test, int skipped_block) {
   }
 }
 
+// What judging a block whole per class costs an attempt, in lane draws:
+// the draws it reaches, and for the survivors of the whole block the other
+// tests and the exact check, about SURVIVOR_DRAWS. A block of high pass
+// chances that every attempt follows far (81 zeros of 81, 9 and 9) can
+// cost more than one that rejects at once and leaves a few survivors (its
+// 9 ones among 18).
+constexpr double SURVIVOR_DRAWS = 1000;
+
+double class_block_cost(const ScatteredBlock& block) {
+  double draws = 0;
+  double reached = 1;  // the chance that draw q is reached
+  for (std::uint32_t q = 0; q < block.copies; ++q) {
+    draws += reached;
+    reached *= double(block.copies - q) / double(block.pool_size - q);
+  }
+  return draws + reached * SURVIVOR_DRAWS;
+}
+
 // Whether the class search should judge a block whole per class, and
 // which: only when the anchor rejects too few attempts for making its
 // candidates to pay (it passes BLOCK_CLASS_CHANCE or more, or is the first
 // draw of a tracked block),
-// and then, of the blocks that qualify so, the least likely to pass whole:
-// the others' tests then judge only its few survivors.
+// and then, of the blocks that qualify so, the one of least cost.
 void choose_class_block(DrawPlan& plan) {
   const auto eligible = [&](const ScatteredBlock& block) {
     return block.tracked || double(block.copies) / block.pool_size >= BLOCK_CLASS_CHANCE;
   };
   const bool anchor_tracked = plan.anchor_block >= 0 && plan.blocks[plan.anchor_block].tracked;
   if (!anchor_tracked && plan.tests[0].pass_chance < BLOCK_CLASS_CHANCE) return;
-  double least = 2;
+  double least = 0;
   for (int b = 0; b < plan.block_count; ++b) {
     const ScatteredBlock& block = plan.blocks[b];
-    const double whole = chance_of_block(block.copies, block.pool_size, block.copies);
-    if (eligible(block) && whole < least) {
-      least = whole;
+    const double cost = class_block_cost(block);
+    if (eligible(block) && (plan.class_block < 0 || cost < least)) {
+      least = cost;
       plan.class_block = b;
     }
   }
