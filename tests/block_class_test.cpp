@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "planted_values.h"
 #include "search/context.h"
 #include "search/search.h"
 #include "shuffle.h"
@@ -118,18 +119,9 @@ TEST(ClassJudge, KeepsExactlyTheCandidatesThatDrawOnlyZerosFirst) {
 // positions of the last draws get them.
 std::vector<Value> planted_almost_all_zeros(std::uint32_t seed, int count, int larger, int largest,
                                             std::uint64_t attempt) {
-  shufflesort::Generator generator{
-      shufflesort::generator_steps(attempt * static_cast<unsigned>(count))(seed)};
-  std::vector<int> undrawn(static_cast<std::size_t>(count));
-  for (int k = 0; k < count; ++k) undrawn[static_cast<std::size_t>(k)] = k;
-  std::vector<Value> values(static_cast<std::size_t>(count));
-  for (int rank = 0; rank < count; ++rank) {
-    const auto idx = static_cast<std::size_t>(generator.next() % static_cast<int>(undrawn.size()));
-    values[static_cast<std::size_t>(undrawn[idx])] =
-        rank < count - larger ? 5 : (rank < count - largest ? 9 : 10);
-    undrawn.erase(undrawn.begin() + static_cast<std::ptrdiff_t>(idx));
-  }
-  return values;
+  return planted_by_rank(seed, count, attempt, [&](int rank) {
+    return rank < count - larger ? 5 : (rank < count - largest ? 9 : 10);
+  });
 }
 
 // Answers past the first scan, in later and later ranges of the classes,

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "planted_values.h"
 #include "random_values.h"
 #include "shuffle.h"
 
@@ -94,17 +95,7 @@ TEST(AttemptSearch, MatchesReplayOnRandomSmallInputs) {
 // Values that make attempt `attempt` come out in order: each draw's file
 // position gets the rank of that draw, divided by `group` to make repeats.
 std::vector<Value> planted_values(std::uint32_t seed, int count, std::uint64_t attempt, int group) {
-  shufflesort::Generator generator{
-      shufflesort::generator_steps(attempt * static_cast<unsigned>(count))(seed)};
-  std::vector<int> undrawn(static_cast<std::size_t>(count));
-  for (int k = 0; k < count; ++k) undrawn[static_cast<std::size_t>(k)] = k;
-  std::vector<Value> values(static_cast<std::size_t>(count));
-  for (int rank = 0; rank < count; ++rank) {
-    const auto idx = static_cast<std::size_t>(generator.next() % static_cast<int>(undrawn.size()));
-    values[static_cast<std::size_t>(undrawn[idx])] = rank / group - 40;
-    undrawn.erase(undrawn.begin() + static_cast<std::ptrdiff_t>(idx));
-  }
-  return values;
+  return planted_by_rank(seed, count, attempt, [&](int rank) { return rank / group - 40; });
 }
 
 TEST(AttemptSearch, FindsPlantedAttemptsForEveryCount) {
