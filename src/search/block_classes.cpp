@@ -1,11 +1,11 @@
-// The class search that judges the anchor's block whole per residue
-// class, for inputs where the anchor alone rejects too few attempts: the
-// first draw of a tracked block (a file almost all of one value, where
-// nearly every attempt passes it) or of a scattered block that most
-// attempts pass (two values half and half). Instead of making candidates
-// from the anchor, each class judges all its candidates on the block's
-// draws in 16-bit and 8-bit lanes (class_lanes.h); the few that survive go
-// on to the other stages in 32-bit lanes and the exact check.
+// The class search that judges one block whole per residue class, for
+// inputs where the anchor alone rejects too few attempts: the first draw
+// of a tracked block (a file almost all of one value, where nearly every
+// attempt passes it) or a test that most attempts pass (two values half
+// and half). Instead of making candidates from the anchor, each class
+// judges all its candidates on the draws of the block the plan chose
+// (class_block) in 16-bit and 8-bit lanes (class_lanes.h); the few that
+// survive go on to the other stages in 32-bit lanes and the exact check.
 //
 // The class's candidates k are judged in ranges of k growing fourfold, all
 // classes per range: attempt k * W + r grows with k, so the first range

@@ -7,11 +7,12 @@
 // twice the lanes of the 32-bit judges, with cheaper multiplies, and the
 // draws do not wait for each other.
 //
-// The judges (tracked_lanes.h, scattered_lanes.h) go a chunk of draws at a
-// time (class_chunks.h): after each chunk the survivors are compacted with what their lanes
-// carry from draw to draw, in bytes (every compacted index is below 128),
-// and the next chunk carries on from there, never judging a draw twice and
-// keeping the lanes full. Each vector of bytes serves two vectors of k.
+// The judges (tracked_lanes.h, scattered_lanes.h) go a chunk of draws at
+// a time (class_chunks.h): after each chunk the survivors are compacted
+// with what their lanes carry from draw to draw, in bytes (every compacted
+// index is below 128), and the next chunk carries on from there, never
+// judging a draw twice and keeping the lanes full. Each vector of bytes
+// serves two vectors of k.
 #pragma once
 
 #include <algorithm>
@@ -173,7 +174,7 @@ SHUFFLESORT_LANE_INLINE KVec broadcast(std::uint32_t word) {
 
 // The draw's compacted index for each lane's k: the result's remainder by
 // the pool size, as r - divisor * ((r * magic) >> shift), the high half
-// first. A tracked block's pools hold two values or more, so shift >= 16.
+// first. A block's pools hold two values or more, so shift >= 16.
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE KVec class_draw_index(const ClassDraw& draw, const KVec& k) {
   const KVec result =

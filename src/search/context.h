@@ -53,17 +53,17 @@ std::optional<std::uint64_t> scan_attempts(SearchContext& search, std::uint64_t 
 // The first ordered attempt in [0, limit), by residue classes.
 std::optional<std::uint64_t> search_classes(SearchContext& search, std::uint64_t limit);
 
-// Whether the class search judges the anchor's block whole per class
+// Whether the class search judges a block whole per class
 // (search_block_classes) rather than making candidates from the anchor.
 bool judged_by_block_classes(const DrawPlan& plan);
 
-// The anchor block's draws for the class whose candidate 0 is at
+// The block's draws for the class whose candidate 0 is at
 // `state` (after its first draw) and whose candidates are d * 2^16 apart.
 void fill_block_class(const DrawPlan& plan, const ScatteredBlock& block, std::uint32_t state,
                       std::uint32_t d, BlockClass& run);
 
 // The first ordered attempt in [0, limit), for a plan judged by block
-// classes: residue classes judged on the anchor's block at once; attempts
+// classes: residue classes judged on the plan's class block at once; attempts
 // below `known` are known not to come out in order and may be skipped.
 std::optional<std::uint64_t> search_block_classes(SearchContext& search, std::uint64_t known,
                                                   std::uint64_t limit);

@@ -100,8 +100,11 @@ void add_block_tests(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_
 // Groups the tests but `skipped_test` into stages, then gives each
 // scattered block but `skipped_block` its stages.
 void add_stages(DrawPlan& plan, int skipped_test, int skipped_block) {
-  int test = skipped_test == 0 ? 1 : 0;
-  while (test < plan.test_count) {
+  for (int test = 0; test < plan.test_count;) {
+    if (test == skipped_test) {
+      ++test;
+      continue;
+    }
     Stage& stage = plan.stages[plan.stage_count++];
     stage.first_test = test;
     double chance = 1;
@@ -110,7 +113,6 @@ void add_stages(DrawPlan& plan, int skipped_test, int skipped_block) {
       chance *= plan.tests[test++].pass_chance;
     }
     stage.end_test = test;
-    if (test == skipped_test) ++test;
   }
   for (int block = 0; block < plan.block_count; ++block) {
     if (block == skipped_block) continue;
@@ -151,8 +153,8 @@ double class_block_cost(const ScatteredBlock& block) {
 // Whether the class search should judge a block whole per class, and
 // which: only when the anchor rejects too few attempts for making its
 // candidates to pay (it passes BLOCK_CLASS_CHANCE or more, or is the first
-// draw of a tracked block),
-// and then, of the blocks that qualify so, the one of least cost.
+// draw of a tracked block), and then, of the blocks that qualify so, the
+// one of least cost.
 void choose_class_block(DrawPlan& plan) {
   const auto eligible = [&](const ScatteredBlock& block) {
     return block.tracked || double(block.copies) / block.pool_size >= BLOCK_CLASS_CHANCE;

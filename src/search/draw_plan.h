@@ -87,6 +87,7 @@ struct ScatteredBlock {
   int mask_words = 1;                   // in use
   double pass_chance = 1;               // of those draws
 };
+
 // The least pass chance of a scattered block's first draw for which
 // judging every attempt on the whole block beats making only the
 // candidates that pass that draw (measured: 0.45 and up gain, 0.33 loses
@@ -127,8 +128,9 @@ struct DrawPlan {
   // The same stages without the anchor, whose test the class search meets
   // by construction: stages[class_stages_first ..).
   int class_stages_first = 0;
-  // The same without the anchor's block, when that is tracked and judged
-  // whole before the other stages: stages[block_class_stages_first ..).
+  // The same without the block judged whole per class and its first draw's
+  // test, which the block class search meets first:
+  // stages[block_class_stages_first ..).
   int block_class_stages_first = 0;
   int anchor_block = -1;  // the scattered block whose first draw is the anchor
   // The block that the class search judges whole per class, if any, and

@@ -28,7 +28,7 @@ SHUFFLESORT_LANE_INLINE void block_passes(const ScatteredBlock& block, const Sta
   // The c's, each set at its draw before any later draw reads it: left
   // unset, as clearing the array costs more than a shallow stage's draws.
   Vec undrawn_before[DEPTH][G];
-  const Vec anchor_known = lane_indices<Vec>() * 0 + anchor_index;
+  const Vec anchor_known = Vec{} + anchor_index;
 #pragma GCC unroll 16
   for (std::uint32_t q = 0; q < DEPTH; ++q) {
     if (q == stage.depth) break;
