@@ -100,9 +100,9 @@ struct ScatteredJudge {
   }
 };
 
-// The class's candidates on the whole scattered block: when it is most of
-// the values, many candidates pass its first draws; returns how many survive, their k first in
-// `lists.k`.
+// The class's candidates on the whole scattered block, which many of them
+// pass far when its value is most of its pool; returns how many survive,
+// their k first in `lists.k`.
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t scattered_block_of_class(const ScatteredBlock& block,
                                                                const BlockClass& run,
