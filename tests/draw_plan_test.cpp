@@ -1,60 +1,22 @@
-// The draw plan and the lane judges held to the literal arithmetic and to
-// the exact attempt check: the remainder and window shortcuts for every
-// result, the tests each kind of block gets, and the kernels' stages, which
-// may let through attempts that do not come out in order but never drop
-// one that does.
+// The draw plan: the remainder the lanes take for every result and divisor,
+// the tests and judges each kind of block gets, the pair, and stage lists
+// that judge every test and block exactly once.
 #include "search/draw_plan.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <vector>
 
-#include "search/kernels.h"
-#include "shuffle.h"
+#include "random_values.h"
+#include "search/class_lanes.h"
 
 using shufflesort::DrawPlan;
-using shufflesort::DrawTest;
 using shufflesort::Value;
 
 namespace {
-
-constexpr std::uint32_t RESULTS = shufflesort::LCG_OUTPUT_MASK + 1;
-
-TEST(Remainder, ExactForEveryResultAndDivisor) {
-  for (std::uint32_t divisor = 1; divisor <= shufflesort::MAX_VALUES; ++divisor) {
-    const shufflesort::Remainder by = shufflesort::make_remainder(divisor);
-    shufflesort::Lanes4 result = {0, 1, 2, 3};
-    for (std::uint32_t r = 0; r < RESULTS; r += 4, result += 4) {
-      const shufflesort::Lanes4 index = shufflesort::remainder(result, by);
-      for (std::uint32_t lane = 0; lane < 4; ++lane) {
-        ASSERT_EQ(index[lane], (r + lane) % divisor) << "divisor " << divisor;
-      }
-    }
-  }
-}
-
-// The window test by multiply and compare, in lanes, against the literal
-// remainder, for every result: states r * 2^16 give result r for draw 0.
-TEST(WindowTest, AgreesWithTheRemainderForEveryResult) {
-  std::mt19937 random(3);
-  for (int trial = 0; trial < 300; ++trial) {
-    const std::uint32_t divisor = 2 + random() % (shufflesort::MAX_VALUES - 1);
-    const std::uint32_t low = random() % divisor;
-    const std::uint32_t width = 1 + random() % (divisor - low);
-    DrawTest test;
-    test.remainder = shufflesort::make_remainder(divisor);
-    shufflesort::set_window(test, low, width);
-    for (std::uint32_t r = 0; r < RESULTS; ++r) {
-      const shufflesort::Lanes4 state = shufflesort::Lanes4{} + (r << 16);
-      const bool lanes = shufflesort::test_passes<shufflesort::Lanes4>(test, state)[0] != 0;
-      ASSERT_EQ(lanes, r % divisor - low < width)
-          << "r " << r << " divisor " << divisor << " window " << low << "+" << width;
-      ASSERT_EQ(shufflesort::passes(test, r % divisor), lanes);
-    }
-  }
-}
 
 std::unique_ptr<DrawPlan> plan_of(const std::vector<Value>& values) {
   std::vector<Value> ascending = values;
@@ -65,98 +27,122 @@ std::unique_ptr<DrawPlan> plan_of(const std::vector<Value>& values) {
   return plan;
 }
 
+TEST(Divisor, LanesTakeTheExactRemainderOfEveryResult) {
+  for (std::uint32_t divisor = 2; divisor <= 128; ++divisor) {
+    const shufflesort::Divisor by = shufflesort::make_divisor(divisor);
+    shufflesort::ClassDraws draws;
+    draws.multipliers[0] = shufflesort::twice(1);
+    draws.offsets[0] = 0;
+    draws.magics[0] = shufflesort::twice(by.magic);
+    draws.divisors[0] = shufflesort::twice(by.divisor);
+    draws.shifts[0] = by.shift;
+    shufflesort::Shorts8 result = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (std::uint32_t r = 0; r < shufflesort::CLASS_SIZE; r += 8, result += 8) {
+      const shufflesort::Shorts8 index = shufflesort::draw_index(draws, 0, result);
+      for (std::uint32_t lane = 0; lane < 8; ++lane) {
+        ASSERT_EQ(index[lane], (r + lane) % divisor) << "divisor " << divisor;
+      }
+    }
+  }
+}
+
 struct PlanShape {
   std::vector<Value> values;
   int window_tests;
-  int masked_tests;
-  int scattered_blocks;
   int tracked_blocks;
+  int scattered_blocks;
 };
 
-TEST(DrawPlan, EachKindOfBlockGetsItsTests) {
-  std::vector<Value> thirty_mixed(30);  // 0 1 0 1 ...: 15 larger values
-  for (std::size_t i = 0; i < thirty_mixed.size(); ++i) thirty_mixed[i] = static_cast<Value>(i % 2);
+// `count` values alternating 0 and 1.
+std::vector<Value> alternating(std::size_t count) {
+  std::vector<Value> values(count);
+  for (std::size_t i = 0; i < count; ++i) values[i] = static_cast<Value>(i % 2);
+  return values;
+}
+
+TEST(DrawPlan, EachKindOfBlockGetsItsTestsAndJudge) {
   const std::vector<PlanShape> shapes = {
-      {{3, 1, 2}, 2, 0, 0, 0},           // distinct: a window per draw but the last
-      {{1, 1, 2, 2}, 2, 0, 0, 0},        // ones together: windows of 2 then 1
-      {{2, 1, 2, 1}, 0, 1, 1, 1},        // ones among twos: scattered, 2 larger
-      {{5, 5, 5}, 1, 0, 0, 0},           // all equal: only the anchor that all pass
-      {thirty_mixed, 0, 1, 1, 0},        // too many larger values to track
-      {{0, 9, 0, 0, 7, 0}, 1, 1, 1, 1},  // zeros scattered; 7 then 9 are singles
+      {{3, 1, 2}, 2, 0, 0},           // distinct: a window per draw but the last
+      {{1, 1, 2, 2}, 2, 0, 0},        // ones together: windows of 2 then 1
+      {{2, 1, 2, 1}, 0, 1, 0},        // ones among twos: 2 larger values to track
+      {{5, 5, 5}, 0, 0, 0},           // all equal: nothing can fail
+      {alternating(32), 0, 1, 0},     // 16 larger values: still tracked
+      {alternating(34), 0, 0, 1},     // 17: scattered
+      {{0, 9, 0, 0, 7, 0}, 1, 1, 0},  // zeros among 7 and 9; then 7 is a single
   };
   for (const PlanShape& shape : shapes) {
     const auto plan = plan_of(shape.values);
     int windows = 0;
-    int masks = 0;
-    for (int t = 0; t < plan->test_count; ++t) (plan->tests[t].masked ? masks : windows) += 1;
+    int first_draws = 0;
+    for (int t = 0; t < plan->test_count; ++t)
+      (plan->tests[t].block < 0 ? windows : first_draws) += 1;
     int tracked = 0;
     for (int b = 0; b < plan->block_count; ++b) tracked += plan->blocks[b].tracked ? 1 : 0;
-    EXPECT_EQ(windows, shape.window_tests) << testing::PrintToString(shape.values);
-    EXPECT_EQ(masks, shape.masked_tests) << testing::PrintToString(shape.values);
-    EXPECT_EQ(plan->block_count, shape.scattered_blocks) << testing::PrintToString(shape.values);
-    EXPECT_EQ(tracked, shape.tracked_blocks) << testing::PrintToString(shape.values);
-    for (int t = 1; t < plan->test_count; ++t) {
-      EXPECT_LE(plan->tests[t - 1].pass_chance, plan->tests[t].pass_chance);  // rarest first
-    }
+    const std::string name = testing::PrintToString(shape.values);
+    EXPECT_EQ(windows, shape.window_tests) << name;
+    EXPECT_EQ(tracked, shape.tracked_blocks) << name;
+    EXPECT_EQ(plan->block_count - tracked, shape.scattered_blocks) << name;
+    EXPECT_EQ(first_draws, plan->block_count) << name;  // each block's first draw is a fixed test
+    EXPECT_EQ(shufflesort::any_test(*plan), plan->test_count > 0) << name;
   }
 }
 
-// Values whose attempt `attempt` comes out in order: each draw's file
-// position gets the rank of the draw, divided by `group` to make repeats.
-std::vector<Value> planted(std::uint32_t state, int count, int group) {
-  shufflesort::Generator generator{state};
-  std::vector<int> undrawn(static_cast<std::size_t>(count));
-  for (int k = 0; k < count; ++k) undrawn[static_cast<std::size_t>(k)] = k;
-  std::vector<Value> values(static_cast<std::size_t>(count));
-  for (int rank = 0; rank < count; ++rank) {
-    const auto idx = static_cast<std::size_t>(generator.next() % static_cast<int>(undrawn.size()));
-    values[static_cast<std::size_t>(undrawn[idx])] = rank / group;
-    undrawn.erase(undrawn.begin() + static_cast<std::ptrdiff_t>(idx));
-  }
-  return values;
-}
-
-// Every stage of every kernel on a chunk of attempts that holds a planted
-// ordered one among many with the same values: whatever passes the exact
-// check must pass the lanes, and the planted attempt must be among them.
-TEST(KernelStages, NeverDropAnOrderedAttempt) {
-  std::mt19937 random(17);
-  constexpr std::uint32_t ATTEMPTS = 4096;
-  const shufflesort::AffineMap first_draw = shufflesort::generator_steps(1);
-  for (int trial = 0; trial < 60; ++trial) {
-    const int count = 3 + static_cast<int>(random() % 98);
-    const int group = 1 + static_cast<int>(random() % 40);
-    const std::uint32_t seed = random();
-    const std::uint32_t planted_attempt = random() % ATTEMPTS;
-    const shufflesort::AffineMap attempt_step =
-        shufflesort::generator_steps(std::uint64_t{planted_attempt} * static_cast<unsigned>(count));
-    const std::vector<Value> values = planted(attempt_step(seed), count, group);
-    std::vector<Value> ascending = values;
-    std::sort(ascending.begin(), ascending.end());
-    const auto plan = plan_of(values);
-    for (shufflesort::Kernel kernel : shufflesort::supported_kernels()) {
-      const shufflesort::KernelFunctions functions = shufflesort::kernel_functions(kernel);
-      std::vector<std::uint32_t> states(ATTEMPTS + 64);
-      std::vector<std::uint32_t> tags(ATTEMPTS + 64);
-      const shufflesort::Candidates list{states.data(), tags.data()};
-      std::uint32_t passed =
-          functions.first_stage_of_attempts(*plan, first_draw(seed), 0, ATTEMPTS, list, 0);
-      passed = functions.later_stages(*plan, 1, plan->class_stages_first, list, passed);
-      const std::vector<std::uint32_t> kept(tags.begin(), tags.begin() + passed);
-      shufflesort::Generator generator{seed};
-      for (std::uint32_t attempt = 0; attempt < ATTEMPTS; ++attempt) {
-        const bool ordered = shufflesort::attempt_comes_out_in_order(generator.state, values.data(),
-                                                                     ascending.data(), count);
-        if (ordered || attempt == planted_attempt) {
-          ASSERT_TRUE(ordered);
-          ASSERT_TRUE(std::binary_search(kept.begin(), kept.end(), attempt))
-              << shufflesort::kernel_name(kernel) << " dropped attempt " << attempt << " of "
-              << count << " values in groups of " << group;
-        }
-        for (int draw = 0; draw < count; ++draw) generator.next();
-      }
+// How often each window test and block is judged by `list`, and from
+// which draw of the block.
+void expect_covers(const DrawPlan& plan, const shufflesort::StageList& list, bool after_pair) {
+  std::vector<int> tests(static_cast<std::size_t>(plan.test_count));
+  std::vector<int> blocks(static_cast<std::size_t>(plan.block_count));
+  for (int s = 0; s < list.count; ++s) {
+    const shufflesort::Stage& stage = list.stages[s];
+    for (int t = 0; t < stage.test_count; ++t) ++tests[static_cast<std::size_t>(stage.tests[t])];
+    if (stage.block < 0) continue;
+    ++blocks[static_cast<std::size_t>(stage.block)];
+    const bool carried_on = after_pair && stage.block == plan.pair.block;
+    EXPECT_EQ(stage.from, carried_on ? 2u : 0u);
+    if (carried_on) {
+      EXPECT_EQ(s, 0);  // its lanes carry its first draws to it
     }
   }
+  for (int t = 0; t < plan.test_count; ++t) {
+    const bool in_pair = after_pair && (t == plan.pair.lead_test || t == plan.pair.second_test);
+    const bool window = plan.tests[t].block < 0;
+    EXPECT_EQ(tests[static_cast<std::size_t>(t)], window && !in_pair ? 1 : 0) << "test " << t;
+  }
+  for (int b = 0; b < plan.block_count; ++b) EXPECT_EQ(blocks[static_cast<std::size_t>(b)], 1);
+}
+
+TEST(DrawPlan, StagesJudgeEveryTestAndBlockOnce) {
+  std::mt19937 random(13);
+  int pairs = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    const auto count = static_cast<std::size_t>(2 + random() % 99);
+    const auto plan = plan_of(random_values(random, count, 1 + random() % 40, -20));
+    expect_covers(*plan, plan->all_stages, false);
+    if (!plan->pair.used) continue;
+    ++pairs;
+    expect_covers(*plan, plan->after_pair, true);
+    EXPECT_LT(plan->cost_with_pair, plan->cost_without_pair);
+  }
+  EXPECT_GT(pairs, 100);
+}
+
+TEST(DrawPlan, PairsTheRarestDraws) {
+  // Distinct values: the first two draws pass 1/n and 1/(n-1).
+  const auto distinct = plan_of({13, 2, 11, 5, 7, 1, 12, 3, 9, 4, 10, 6, 8});
+  ASSERT_TRUE(distinct->pair.used);
+  EXPECT_DOUBLE_EQ(distinct->pair.pass_chance, 1.0 / (13 * 12));
+  // 93 ones then 6 twos: the ones stand together, and their last draws are
+  // the rarest windows, 1/7 and 2/8.
+  std::vector<Value> sorted(99, 1);
+  std::fill(sorted.begin() + 93, sorted.end(), 2);
+  const auto windows = plan_of(sorted);
+  ASSERT_TRUE(windows->pair.used);
+  EXPECT_DOUBLE_EQ(windows->pair.pass_chance, 1.0 / 7 * 2 / 8);
+  // Half zeros, half ones: the zeros' first two draws.
+  const auto halves = plan_of(alternating(40));
+  ASSERT_TRUE(halves->pair.used);
+  EXPECT_EQ(halves->pair.block, 0);
+  EXPECT_DOUBLE_EQ(halves->pair.pass_chance, 20.0 * 19 / (40 * 39));
 }
 
 }  // namespace

@@ -23,8 +23,8 @@ using SearchFunction = std::optional<std::uint64_t> (*)(std::uint32_t, const Val
 // The three ways of searching, each held to the replay.
 const std::vector<std::pair<const char*, SearchFunction>> SEARCHES = {
     {"combined", shufflesort::first_ordered_attempt},
-    {"scan", shufflesort::first_ordered_attempt_by_scan},
-    {"classes", shufflesort::first_ordered_attempt_by_classes},
+    {"ranges", shufflesort::first_ordered_attempt_by_ranges},
+    {"pairs", shufflesort::first_ordered_attempt_by_pairs},
 };
 
 std::optional<std::uint64_t> search(std::uint32_t seed, const std::vector<Value>& values,
@@ -81,8 +81,8 @@ TEST(AttemptSearch, MatchesReplayOnRandomSmallInputs) {
     found += expected ? 1 : 0;
     for (Kernel kernel : shufflesort::supported_kernels()) {
       for (const auto& [name, function] : SEARCHES) {
-        // Residue classes cost the same for any limit: judge fewer of them.
-        if (function == shufflesort::first_ordered_attempt_by_classes && trial % 16 != 0) continue;
+        // The pair table costs the same for any limit: judge fewer of them.
+        if (function == shufflesort::first_ordered_attempt_by_pairs && trial % 16 != 0) continue;
         ASSERT_EQ(search(seed, values, LIMIT, kernel, function), expected)
             << name << " search, " << shufflesort::kernel_name(kernel) << " kernel, "
             << values.size() << " values, seed " << seed;
@@ -124,20 +124,20 @@ TEST(SlowSearch, KnownLongSearches) {
   const std::vector<Value> thirteen = {2, 11, 5, 4, 3, 7, 1, 9, 8, 10, 13, 12, 6};
   for (Kernel kernel : shufflesort::supported_kernels()) {
     for (SearchFunction function :
-         {shufflesort::first_ordered_attempt, shufflesort::first_ordered_attempt_by_classes}) {
+         {shufflesort::first_ordered_attempt, shufflesort::first_ordered_attempt_by_pairs}) {
       EXPECT_EQ(search(1700000000u, twelve, shufflesort::attempt_period(12), kernel, function),
                 25435652u);
       EXPECT_EQ(search(1700000005u, thirteen, shufflesort::attempt_period(13), kernel, function),
                 133218061u);
     }
   }
-  // The scan, on the widest kernel only: it judges every attempt.
+  // The ranges, on the widest kernel only: they judge every attempt.
   EXPECT_EQ(search(1700000000u, twelve, shufflesort::attempt_period(12),
-                   shufflesort::widest_kernel(), shufflesort::first_ordered_attempt_by_scan),
+                   shufflesort::widest_kernel(), shufflesort::first_ordered_attempt_by_ranges),
             25435652u);
 }
 
-TEST(SlowSearch, ClassesAgreeWithTheScanOverWholePeriods) {
+TEST(SlowSearch, PairsAgreeWithTheRangesOverWholePeriods) {
   // Repeated values, found late or never: the class search anchors on a
   // later draw when the smallest value repeats.
   const std::vector<std::pair<std::vector<Value>, std::uint32_t>> cases = {
@@ -149,8 +149,8 @@ TEST(SlowSearch, ClassesAgreeWithTheScanOverWholePeriods) {
   for (const auto& [values, seed] : cases) {
     const std::uint64_t period = shufflesort::attempt_period(static_cast<int>(values.size()));
     const Kernel widest = shufflesort::widest_kernel();
-    EXPECT_EQ(search(seed, values, period, widest, shufflesort::first_ordered_attempt_by_classes),
-              search(seed, values, period, widest, shufflesort::first_ordered_attempt_by_scan))
+    EXPECT_EQ(search(seed, values, period, widest, shufflesort::first_ordered_attempt_by_pairs),
+              search(seed, values, period, widest, shufflesort::first_ordered_attempt_by_ranges))
         << values.size() << " values, seed " << seed;
   }
 }

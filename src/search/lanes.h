@@ -1,10 +1,14 @@
-// The lanes: vector types, the draw tests of the plan applied to many
-// candidate attempts at once, one per lane, and the compaction of survivors.
+// Vector lanes: the types and the few operations the judges build on.
 //
-// A candidate is the generator state after its attempt's first draw; draw
-// i's state is then one multiply and add away, so any draw can be judged
-// first. Everything here is inlined into the kernels (which are flattened),
-// each compiled for its vector unit, so no vector crosses a call.
+// A candidate attempt of a residue class is a 16-bit number u (see
+// classes.h), so two vectors of 16-bit lanes hold a group of candidates,
+// and one vector of bytes holds each compacted index, flag or position that
+// the judges keep for them. The generic versions below use the compilers'
+// vector extensions, which become SSE2 on x86 and NEON on ARM; the x86
+// overloads use single instructions of AVX2 and AVX-512 where the
+// extensions have no operator. Everything here is inlined into the kernels
+// (kernels.cpp), each compiled for its vector unit, so no vector crosses a
+// call; the overloads take and give references for the same reason.
 #pragma once
 
 #include <cstdint>
@@ -12,21 +16,45 @@
 #include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
+#define SHUFFLESORT_X86 1
 #include <immintrin.h>
 #endif
 
-#include "search/draw_plan.h"
-#include "shuffle.h"
-
 namespace shufflesort {
 
-// Vectors of 4, 8 and 16 lanes of 32 bits.
-typedef std::uint32_t Lanes4 __attribute__((vector_size(16)));
-typedef std::uint32_t Lanes8 __attribute__((vector_size(32)));
-typedef std::uint32_t Lanes16 __attribute__((vector_size(64)));
+// Vectors of 8, 16 and 32 lanes of 16 bits, and the byte vectors of twice
+// as many lanes, unsigned and signed (every byte the judges compare is
+// below 128, and x86 compares signed bytes in one instruction).
+typedef std::uint16_t Shorts8 __attribute__((vector_size(16)));
+typedef std::uint16_t Shorts16 __attribute__((vector_size(32)));
+typedef std::uint16_t Shorts32 __attribute__((vector_size(64)));
+typedef std::uint8_t Bytes8 __attribute__((vector_size(8)));
+typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
+typedef std::uint8_t Bytes64 __attribute__((vector_size(64)));
+typedef std::int8_t SignedBytes16 __attribute__((vector_size(16)));
+typedef std::int8_t SignedBytes32 __attribute__((vector_size(32)));
+typedef std::int8_t SignedBytes64 __attribute__((vector_size(64)));
+typedef std::uint32_t Words4 __attribute__((vector_size(16)));
+typedef std::uint32_t Words8 __attribute__((vector_size(32)));
+typedef std::uint32_t Words16 __attribute__((vector_size(64)));
 
+template <typename KVec>
+constexpr std::uint32_t SHORT_LANES = sizeof(KVec) / sizeof(std::uint16_t);
+
+template <typename KVec>
+using BytesOf = std::conditional_t<sizeof(KVec) == 16, Bytes16,
+                                   std::conditional_t<sizeof(KVec) == 32, Bytes32, Bytes64>>;
+template <typename KVec>
+using SignedBytesOf =
+    std::conditional_t<sizeof(KVec) == 16, SignedBytes16,
+                       std::conditional_t<sizeof(KVec) == 32, SignedBytes32, SignedBytes64>>;
+template <typename KVec>
+using HalfBytesOf = std::conditional_t<sizeof(KVec) == 16, Bytes8,
+                                       std::conditional_t<sizeof(KVec) == 32, Bytes16, Bytes32>>;
 template <typename Vec>
-constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
+using WordsOf = std::conditional_t<sizeof(Vec) == 16, Words4,
+                                   std::conditional_t<sizeof(Vec) == 32, Words8, Words16>>;
 
 // How the lane templates are inlined into the kernels. GCC flattens each
 // kernel (its always_inline would refuse the vector units' intrinsics in a
@@ -38,196 +66,141 @@ constexpr std::uint32_t LANES = sizeof(Vec) / sizeof(std::uint32_t);
 #define SHUFFLESORT_LANE_INLINE inline
 #endif
 
-// Candidate lists: each candidate's state and a tag that tells which attempt
-// it is. Room for one vector past the last entry is needed.
-struct Candidates {
-  std::uint32_t* states;
-  std::uint32_t* tags;
-};
+// Each lane's number, for vectors of up to 64 lanes.
+constexpr std::uint8_t LANE_NUMBERS[64] = {
+    0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+    22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
+    44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
 
 template <typename Vec>
-SHUFFLESORT_LANE_INLINE Vec lane_indices() {
-  Vec index = {};
-  for (std::uint32_t lane = 0; lane < LANES<Vec>; ++lane) index[lane] = lane;
-  return index;
+SHUFFLESORT_LANE_INLINE Vec lane_numbers() {
+  Vec lanes = {};
+  for (std::uint32_t lane = 0; lane < sizeof(Vec) / sizeof(lanes[0]); ++lane) lanes[lane] = lane;
+  return lanes;
 }
 
-// Whether any lane is nonzero: a horizontal OR, which the compiler maps to
-// the target's reduction; x86 has single instructions for it.
+// Whether any lane is nonzero.
 template <typename Vec>
-SHUFFLESORT_LANE_INLINE bool any_lane(Vec lanes) {
+SHUFFLESORT_LANE_INLINE bool any_lane(const Vec& lanes) {
+  const auto words = (WordsOf<Vec>)lanes;
   std::uint32_t any = 0;
-  for (std::uint32_t lane = 0; lane < LANES<Vec>; ++lane) any |= lanes[lane];
+  for (std::uint32_t w = 0; w < sizeof(Vec) / 4; ++w) any |= words[w];
   return any != 0;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) inline bool any_lane(const Lanes8& lanes) {
+// The high half of each lane's 32-bit product.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE void high_product(const KVec& a, const KVec& b, KVec& high) {
+  using Wide = WordsOf<std::conditional_t<sizeof(KVec) == 16, Shorts16, Shorts32>>;
+  const Wide product = __builtin_convertvector(a, Wide) * __builtin_convertvector(b, Wide);
+  high = __builtin_convertvector(product >> 16, KVec);
+}
+
+// The low bytes of two vectors' lanes, `low`'s first; every lane is below 128.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE void low_bytes(const KVec& low, const KVec& high, BytesOf<KVec>& bytes) {
+  const HalfBytesOf<KVec> low_half = __builtin_convertvector(low, HalfBytesOf<KVec>);
+  const HalfBytesOf<KVec> high_half = __builtin_convertvector(high, HalfBytesOf<KVec>);
+  std::memcpy(&bytes, &low_half, sizeof low_half);
+  std::memcpy(reinterpret_cast<char*>(&bytes) + sizeof low_half, &high_half, sizeof high_half);
+}
+
+// All-ones in the bytes whose lane holds, at the lane's `index` (below
+// 128), a set bit of the 128 bits `bits` (16 bytes repeated through the
+// vector): a byte picked by index / 8, then its bit index % 8.
+template <typename Bytes>
+SHUFFLESORT_LANE_INLINE void has_bit(const Bytes& bits, const Bytes& bit_of, const Bytes& index,
+                                     Bytes& has) {
+  Bytes byte;
+  Bytes bit;
+#ifdef __clang__
+  for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) {
+    byte[lane] = bits[index[lane] >> 3];
+    bit[lane] = bit_of[index[lane] & 7];
+  }
+#else
+  byte = __builtin_shuffle(bits, (Bytes)(index >> 3));
+  bit = __builtin_shuffle(bit_of, (Bytes)(index & 7));
+#endif
+  has = (Bytes)((byte & bit) != 0);
+}
+
+#ifdef SHUFFLESORT_X86
+// Whether any byte is nonzero, in one or two instructions.
+inline bool any_lane(const Bytes16& lanes) {
+  return _mm_movemask_epi8(_mm_cmpeq_epi8((__m128i)lanes, _mm_setzero_si128())) != 0xFFFF;
+}
+__attribute__((target("avx2"))) inline bool any_lane(const Bytes32& lanes) {
   return _mm256_testz_si256((__m256i)lanes, (__m256i)lanes) == 0;
 }
-__attribute__((target("avx512f"))) inline bool any_lane(const Lanes16& lanes) {
-  return _mm512_test_epi32_mask((__m512i)lanes, (__m512i)lanes) != 0;
-}
-// A mask word for each lane's index, looked up in one permute. It takes
-// and gives references: no wide vector crosses its call.
-__attribute__((target("avx512f"))) inline void mask_word(const std::uint32_t* mask,
-                                                         const Lanes16& word_index, Lanes16& word) {
-  const __m512i words = _mm512_maskz_loadu_epi32((1u << MASK_WORDS) - 1, mask);
-  word = (Lanes16)_mm512_maskz_permutexvar_epi32(0xFFFF, (__m512i)word_index, words);
-}
-// The same for 8 lanes by AVX2's permute, the mask in both halves.
-__attribute__((target("avx2"))) inline void mask_word(const std::uint32_t* mask,
-                                                      const Lanes8& word_index, Lanes8& word) {
-  static_assert(MASK_WORDS <= 4, "one 128-bit load holds the mask");
-  __m128i words = _mm_setzero_si128();
-  std::memcpy(&words, mask, MASK_WORDS * sizeof *mask);
-  word =
-      (Lanes8)_mm256_permutevar8x32_epi32(_mm256_broadcastsi128_si256(words), (__m256i)word_index);
-}
-#endif
-
-// Each lane's word of `mask`, for a word index below `words`.
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Vec mask_word(const std::uint32_t* mask, int words, Vec word_index) {
-  Vec word = Vec{} + mask[0];
-  for (int w = 1; w < words; ++w) {
-    const Vec here = (Vec)(word_index == static_cast<std::uint32_t>(w));
-    word = (word & ~here) | (mask[w] & here);
-  }
-  return word;
+__attribute__((target("avx512bw"))) inline bool any_lane(const Bytes64& lanes) {
+  return _mm512_test_epi8_mask((__m512i)lanes, (__m512i)lanes) != 0;
 }
 
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Vec draw_result(Vec state) {
-  return (state >> LCG_OUTPUT_SHIFT) & LCG_OUTPUT_MASK;
+inline void high_product(const Shorts8& a, const Shorts8& b, Shorts8& high) {
+  high = (Shorts8)_mm_mulhi_epu16((__m128i)a, (__m128i)b);
+}
+__attribute__((target("avx2"))) inline void high_product(const Shorts16& a, const Shorts16& b,
+                                                         Shorts16& high) {
+  high = (Shorts16)_mm256_mulhi_epu16((__m256i)a, (__m256i)b);
+}
+__attribute__((target("avx512bw"))) inline void high_product(const Shorts32& a, const Shorts32& b,
+                                                             Shorts32& high) {
+  high = (Shorts32)_mm512_mulhi_epu16((__m512i)a, (__m512i)b);
 }
 
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Vec remainder(Vec result, const Remainder& by) {
-  return result - ((result * by.magic) >> by.shift) * by.divisor;
+inline void low_bytes(const Shorts8& low, const Shorts8& high, Bytes16& bytes) {
+  bytes = (Bytes16)_mm_packus_epi16((__m128i)low, (__m128i)high);
+}
+__attribute__((target("avx2"))) inline void low_bytes(const Shorts16& low, const Shorts16& high,
+                                                      Bytes32& bytes) {
+  const __m256i packed = _mm256_packus_epi16((__m256i)low, (__m256i)high);  // in 128-bit halves
+  bytes = (Bytes32)_mm256_permute4x64_epi64(packed, 0xD8);
+}
+__attribute__((target("avx512bw,avx512vbmi"))) inline void low_bytes(const Shorts32& low,
+                                                                     const Shorts32& high,
+                                                                     Bytes64& bytes) {
+  const __m512i even = _mm512_set_epi64(0x7E7C7A7876747270, 0x6E6C6A6866646260, 0x5E5C5A5856545250,
+                                        0x4E4C4A4846444240, 0x3E3C3A3836343230, 0x2E2C2A2826242220,
+                                        0x1E1C1A1816141210, 0x0E0C0A0806040200);
+  bytes = (Bytes64)_mm512_permutex2var_epi8((__m512i)low, even, (__m512i)high);
 }
 
-// All-ones in the lanes whose index is a set bit of `mask`, which has
-// `words` words in use.
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Vec mask_has(const std::uint32_t* mask, int words, Vec index) {
-  Vec word;
-  // Only the x86 kernels have lanes this wide, and a permute for them.
-  if constexpr (sizeof(Vec) > sizeof(Lanes4)) {
-    mask_word(mask, index >> 5, word);
-  } else {
-    word = mask_word<Vec>(mask, words, index >> 5);
-  }
-  return (Vec)(((word >> (index & 31)) & 1) != 0);
+// The bit lookup by byte shuffles, which look up within each 16 bytes.
+__attribute__((target("avx2"))) inline void has_bit(const Bytes32& bits, const Bytes32& bit_of,
+                                                    const Bytes32& index, Bytes32& has) {
+  const __m256i byte = _mm256_shuffle_epi8(
+      (__m256i)bits, _mm256_srli_epi16((__m256i)index, 3) & _mm256_set1_epi8(0x0F));
+  const __m256i bit = _mm256_shuffle_epi8((__m256i)bit_of, (__m256i)(index & 7));
+  has = (Bytes32)_mm256_cmpeq_epi8(byte & bit, bit);
 }
-
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Vec test_passes(const DrawTest& test, Vec state) {
-  const Vec result = draw_result(state * test.multiplier + test.increment);
-  if (test.masked) {
-    return mask_has<Vec>(test.mask, test.mask_words, remainder(result, test.remainder));
-  }
-  return (Vec)((result + test.offset) * test.factor < test.threshold);
-}
-
-// Vectors judged side by side: the multiplies of one draw take several
-// cycles each, and independent vectors keep the unit busy meanwhile.
-constexpr int GROUP = 4;
-
-template <typename Vec>
-struct Group {
-  Vec lanes[GROUP];
-};
-
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE bool any_lane_of(const Group<Vec>& group) {
-  Vec any = group.lanes[0];
-  for (int g = 1; g < GROUP; ++g) any |= group.lanes[g];
-  return any_lane(any);
-}
-
-// For each 8-bit mask, the positions of its set bits in increasing order:
-// as bytes of a 64-bit word, and doubled into the byte pairs of 16-bit
-// lanes. A byte shuffle by them packs the chosen lanes at the front.
-struct CompactionPatterns {
-  std::uint64_t bytes[256] = {};
-  std::uint8_t words[256][16] = {};
-};
-
-constexpr CompactionPatterns make_compaction_patterns() {
-  CompactionPatterns patterns;
-  for (std::uint32_t mask = 0; mask < 256; ++mask) {
-    std::size_t taken = 0;
-    for (std::uint32_t lane = 0; lane < 8; ++lane) {
-      if ((mask >> lane & 1) == 0) continue;
-      patterns.bytes[mask] |= std::uint64_t{lane} << (8 * taken);
-      patterns.words[mask][2 * taken] = static_cast<std::uint8_t>(2 * lane);
-      patterns.words[mask][2 * taken + 1] = static_cast<std::uint8_t>(2 * lane + 1);
-      ++taken;
-    }
-  }
-  return patterns;
-}
-
-inline constexpr CompactionPatterns COMPACTION_PATTERNS = make_compaction_patterns();
-
-#if defined(__x86_64__) || defined(__i386__)
-// The same as the template below for 16 lanes, by AVX-512 compress; it takes
-// references, so no vector crosses its call.
-void append_hits(const Lanes16& hit, const Lanes16& state, const Lanes16& tag, Candidates out,
-                 std::uint32_t& found);
-
-// The same for 8 lanes by AVX2's permute, from the hits' pattern.
-__attribute__((target("avx2"))) inline void append_hits(const Lanes8& hit, const Lanes8& state,
-                                                        const Lanes8& tag, Candidates out,
-                                                        std::uint32_t& found) {
-  const auto chosen = static_cast<std::uint32_t>(_mm256_movemask_ps((__m256)hit));
-  const __m256i pattern = _mm256_cvtepu8_epi32(
-      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&COMPACTION_PATTERNS.bytes[chosen])));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.states + found),
-                      _mm256_permutevar8x32_epi32((__m256i)state, pattern));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.tags + found),
-                      _mm256_permutevar8x32_epi32((__m256i)tag, pattern));
-  found += static_cast<std::uint32_t>(__builtin_popcount(chosen));
+// AVX-512 VBMI looks each index up in a table of 128 bytes at once, one
+// flag byte for each index, `low` holding the first 64.
+__attribute__((target("avx512bw,avx512vbmi"))) inline void has_flag(const Bytes64& low,
+                                                                    const Bytes64& high,
+                                                                    const Bytes64& index,
+                                                                    Bytes64& has) {
+  has = (Bytes64)_mm512_permutex2var_epi8((__m512i)low, (__m512i)index, (__m512i)high);
 }
 #endif
 
-// Appends the lanes set in `hit` to `out` at `found`, without branching on
-// each lane: every lane is written, and only a hit moves the end on.
+// A 32-bit word in every word of the vector. GCC fills narrow lanes from
+// a scalar one lane at a time, but 32-bit ones in one broadcast.
 template <typename Vec>
-SHUFFLESORT_LANE_INLINE void append_hits(Vec hit, Vec state, Vec tag, Candidates out,
-                                         std::uint32_t& found) {
-  for (std::uint32_t lane = 0; lane < LANES<Vec>; ++lane) {
-    out.states[found] = state[lane];
-    out.tags[found] = tag[lane];
-    found += hit[lane] & 1;
-  }
+SHUFFLESORT_LANE_INLINE Vec spread(std::uint32_t word) {
+  return (Vec)(WordsOf<Vec>{} + word);
 }
 
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE void collect(const Group<Vec>& hit, const Group<Vec>& state,
-                                     const Group<Vec>& tag, Candidates out, std::uint32_t& found) {
-  if (!any_lane_of(hit)) return;
-  for (int g = 0; g < GROUP; ++g) {
-    if (any_lane(hit.lanes[g])) append_hits(hit.lanes[g], state.lanes[g], tag.lanes[g], out, found);
-  }
+// Each 16-bit lane holding `value`, given twice in a word.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE KVec broadcast(std::uint32_t value) {
+  return spread<KVec>((value & 0xFFFF) * 0x10001u);
 }
 
-// Each lane's own index in a group: 0, 1, 2, ...
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Group<Vec> group_indices() {
-  Group<Vec> index = {};
-  for (int g = 0; g < GROUP; ++g) index.lanes[g] = lane_indices<Vec>() + g * LANES<Vec>;
-  return index;
-}
-
-// All-ones in the lanes whose index in the group, counted from `start`,
-// is below `count`.
-template <typename Vec>
-SHUFFLESORT_LANE_INLINE Group<Vec> group_below(std::uint32_t start, std::uint32_t count) {
-  Group<Vec> below = group_indices<Vec>();
-  for (int g = 0; g < GROUP; ++g) below.lanes[g] = (Vec)(below.lanes[g] + start < count);
-  return below;
+// Each byte lane holding `value`, by the same means.
+template <typename Bytes>
+SHUFFLESORT_LANE_INLINE Bytes broadcast_byte(std::uint32_t value) {
+  return spread<Bytes>((value & 0xFF) * 0x01010101u);
 }
 
 }  // namespace shufflesort

@@ -1,5 +1,6 @@
-// The search's entry points: the scan first, for answers that come early,
-// then the class search; and the literal replay they are held to.
+// The search's entry points: the first attempts one by one, then ranges of
+// every class growing fourfold, then the pair table; and the literal replay
+// they are held to.
 #include "search/search.h"
 
 #include <algorithm>
@@ -11,10 +12,29 @@ namespace shufflesort {
 
 namespace {
 
-// The fewest attempts scanned before the class search: a few milliseconds.
-constexpr std::uint64_t SCAN_FIRST = std::uint64_t{1} << 20;
-// The share of the class search's candidates that the scan covers first.
-constexpr std::uint64_t SCAN_SHARE = 8;
+// Attempts judged one by one before the classes: the classes' lanes cost
+// about as much as replaying this many attempts of a dozen values.
+constexpr std::uint64_t FIRST_ATTEMPTS = 1u << 12;
+// How much each range of candidates is wider than the one before.
+constexpr std::uint32_t RANGE_GROWTH = 4;
+// The share of the pair table's cost that the ranges may take first.
+constexpr double RANGE_SHARE = 1.0 / 8;
+
+// The ranges of k from `k_first` on, until one holds an answer or
+// `k_stop` is reached.
+std::optional<std::uint64_t> search_ranges(SearchContext& search, std::uint32_t k_first,
+                                           std::uint32_t k_stop, std::uint64_t limit,
+                                           std::uint32_t& k_reached) {
+  const std::uint64_t classes = attempt_period(search.count) / CLASS_SIZE;
+  k_reached = k_first;
+  while (k_reached < k_stop && k_reached * classes < limit) {
+    const std::uint32_t k_end = std::min(k_stop, std::max(k_reached * RANGE_GROWTH, k_reached + 1));
+    const std::optional<std::uint64_t> found = search_range(search, k_reached, k_end, limit);
+    k_reached = k_end;
+    if (found) return found;
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -25,26 +45,19 @@ SearchContext::SearchContext(std::uint32_t seed, const Value* values, int count,
       ascending(values, values + count),
       plan(std::make_unique<DrawPlan>()),
       kernel(kernel_functions(kernel)),
-      states(LIST_SIZE),
-      tags(LIST_SIZE) {
+      draws(std::make_unique<ClassDraws>()),
+      u_list(new std::uint16_t[LIST_SIZE]),
+      byte_lists(new std::uint8_t[std::size_t{MAX_CARRIED} * LIST_SIZE]),
+      lists{u_list.get(), {}} {
   std::sort(ascending.begin(), ascending.end());
   make_draw_plan(values, ascending.data(), count, *plan);
-}
-
-ClassLists SearchContext::class_lists() {
-  class_k.resize(CLASS_LIST_SIZE);
-  class_bytes.resize(CLASS_BYTE_LISTS * std::size_t{CLASS_LIST_SIZE});
-  ClassLists lists{class_k.data(), {}};
-  for (std::uint32_t j = 0; j < CLASS_BYTE_LISTS; ++j) {
-    lists.bytes[j] = class_bytes.data() + j * std::size_t{CLASS_LIST_SIZE};
+  for (std::uint32_t j = 0; j < MAX_CARRIED; ++j) {
+    lists.bytes[j] = byte_lists.get() + j * std::size_t{LIST_SIZE};
   }
-  return lists;
 }
 
-bool SearchContext::comes_out_in_order(std::uint32_t state_after_first_draw) const {
-  static const AffineMap undo_first_draw = inverse(generator_steps(1));
-  return attempt_comes_out_in_order(undo_first_draw(state_after_first_draw), values,
-                                    ascending.data(), count);
+bool SearchContext::comes_out_in_order(std::uint32_t state) const {
+  return attempt_comes_out_in_order(state, values, ascending.data(), count);
 }
 
 std::uint64_t attempt_period(int count) {
@@ -55,39 +68,48 @@ std::uint64_t attempt_period(int count) {
 
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel) {
+  limit = std::min(limit, attempt_period(count));
   SearchContext search(seed, values, count, kernel);
-  if (judged_by_block_classes(*search.plan)) {
-    // Its class search follows the answer by itself; the scan takes the
-    // attempts where its ranges of candidates are too short to fill lanes.
-    const std::uint64_t scanned = std::min(limit, SCAN_FIRST);
-    const std::optional<std::uint64_t> early = scan_attempts(search, scanned);
-    if (early || limit <= scanned) return early;
-    return search_block_classes(search, scanned, limit);
+  const std::uint64_t scanned = std::min(limit, FIRST_ATTEMPTS);
+  const AffineMap next_attempt = generator_steps(static_cast<std::uint64_t>(count));
+  std::uint32_t state = seed;
+  for (std::uint64_t attempt = 0; attempt < scanned; ++attempt, state = next_attempt(state)) {
+    if (search.comes_out_in_order(state)) return attempt;
   }
-  // Scanning as many attempts as the class search judges candidates costs
-  // about as much as the class search. An eighth of them keeps the search
-  // of an input that never comes out in order within 1/8 of the class
-  // search's cost, while an answer among them costs what reaching it costs.
-  const std::uint64_t scanned =
-      std::min(limit, std::max(SCAN_FIRST, class_candidates(search) / SCAN_SHARE));
-  const std::optional<std::uint64_t> early = scan_attempts(search, scanned);
-  if (early || limit <= scanned) return early;
-  return search_classes(search, limit);
+  if (limit <= scanned) return std::nullopt;
+  const DrawPlan& plan = *search.plan;
+  const std::uint64_t classes = attempt_period(count) / CLASS_SIZE;
+  // The ranges cost about cost_without_pair an attempt, the pair table
+  // cost_with_pair for the whole period.
+  std::uint32_t k_stop = CLASS_SIZE;
+  if (plan.pair.used) {
+    const double share = RANGE_SHARE * plan.cost_with_pair / plan.cost_without_pair;
+    k_stop = static_cast<std::uint32_t>(std::max(1.0, share * CLASS_SIZE));
+  }
+  std::uint32_t k_reached = 0;
+  const std::optional<std::uint64_t> found = search_ranges(
+      search, static_cast<std::uint32_t>(scanned / classes), k_stop, limit, k_reached);
+  if (found || k_reached >= CLASS_SIZE || k_reached * classes >= limit) return found;
+  return search_pairs(search, limit);
 }
 
-std::optional<std::uint64_t> first_ordered_attempt_by_scan(std::uint32_t seed, const Value* values,
-                                                           int count, std::uint64_t limit,
-                                                           Kernel kernel) {
+std::optional<std::uint64_t> first_ordered_attempt_by_ranges(std::uint32_t seed,
+                                                             const Value* values, int count,
+                                                             std::uint64_t limit, Kernel kernel) {
+  limit = std::min(limit, attempt_period(count));
   SearchContext search(seed, values, count, kernel);
-  return scan_attempts(search, limit);
+  std::uint32_t k_reached = 0;
+  return search_ranges(search, 0, CLASS_SIZE, limit, k_reached);
 }
 
-std::optional<std::uint64_t> first_ordered_attempt_by_classes(std::uint32_t seed,
-                                                              const Value* values, int count,
-                                                              std::uint64_t limit, Kernel kernel) {
+std::optional<std::uint64_t> first_ordered_attempt_by_pairs(std::uint32_t seed, const Value* values,
+                                                            int count, std::uint64_t limit,
+                                                            Kernel kernel) {
+  limit = std::min(limit, attempt_period(count));
   SearchContext search(seed, values, count, kernel);
-  if (judged_by_block_classes(*search.plan)) return search_block_classes(search, 0, limit);
-  return search_classes(search, limit);
+  if (search.plan->pair.used) return search_pairs(search, limit);
+  std::uint32_t k_reached = 0;
+  return search_ranges(search, 0, CLASS_SIZE, limit, k_reached);
 }
 
 std::optional<std::uint64_t> first_ordered_attempt_by_replay(std::uint32_t seed,

@@ -33,22 +33,23 @@ Kernel widest_kernel();
 
 // The first attempt j < limit, counted from 0, whose shuffle of `values`
 // comes out in order after seeding with `seed`; nothing when there is none.
-// Needs count >= 2. Scans the first attempts in order, as many as the class
-// search would judge candidates, then searches by residue classes: the cost
-// follows the answer when it comes early and is bounded when it does not.
+// Needs count >= 2. Judges the first attempts one by one, then all residue
+// classes on ranges of their candidates growing fourfold, so that an answer
+// costs about what reaching it costs; then, where the plan has a pair
+// table, the rest of the period from its survivors.
 std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Value* values,
                                                    int count, std::uint64_t limit, Kernel kernel);
 
-// The same answer from judging attempts in order, many at once.
-std::optional<std::uint64_t> first_ordered_attempt_by_scan(std::uint32_t seed, const Value* values,
-                                                           int count, std::uint64_t limit,
-                                                           Kernel kernel);
+// The same answer from the ranges alone, through the whole period.
+std::optional<std::uint64_t> first_ordered_attempt_by_ranges(std::uint32_t seed,
+                                                             const Value* values, int count,
+                                                             std::uint64_t limit, Kernel kernel);
 
-// The same answer from visiting only the attempts that pass the rarest
-// test, residue class by residue class.
-std::optional<std::uint64_t> first_ordered_attempt_by_classes(std::uint32_t seed,
-                                                              const Value* values, int count,
-                                                              std::uint64_t limit, Kernel kernel);
+// The same answer from the pair table alone (the ranges where the plan has
+// none).
+std::optional<std::uint64_t> first_ordered_attempt_by_pairs(std::uint32_t seed, const Value* values,
+                                                            int count, std::uint64_t limit,
+                                                            Kernel kernel);
 
 // The same answer found by replaying the literal shuffle and order test,
 // attempt after attempt: the reference the fast searches are held to.

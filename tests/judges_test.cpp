@@ -1,0 +1,177 @@
+// The judges of every kernel held to the literal draws: for random files,
+// each stage alone must keep exactly the candidates of a class whose draws
+// pass it (window tests; a tracked or scattered block drawn from its first
+// pool), whether the candidates come from a range of the class or from a
+// pair table that leaves a block half judged.
+#include "search/judges.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "random_values.h"
+#include "search/context.h"
+#include "search/search.h"
+
+using shufflesort::ClassDraws;
+using shufflesort::DrawPlan;
+using shufflesort::Kernel;
+using shufflesort::Stage;
+using shufflesort::Value;
+
+namespace {
+
+std::uint32_t index_of(const ClassDraws& draws, std::uint32_t draw, std::uint32_t pool,
+                       std::uint32_t u) {
+  return ((u * draws.multipliers[draw] + draws.offsets[draw]) & shufflesort::LCG_OUTPUT_MASK) %
+         pool;
+}
+
+// Whether candidate u passes `stage`, literally: each window test's index
+// in its window, or each of the block's draws judged in lanes taking the
+// block's value from its first pool.
+bool stage_passes(const DrawPlan& plan, const Stage& stage, const ClassDraws& draws,
+                  std::uint32_t u) {
+  if (stage.block < 0) {
+    for (int t = 0; t < stage.test_count; ++t) {
+      const shufflesort::FixedTest& test = plan.tests[stage.tests[t]];
+      if (!test.allowed.has(index_of(draws, test.draw, test.pool_size, u))) return false;
+    }
+    return true;
+  }
+  const shufflesort::ScatteredBlock& block = plan.blocks[stage.block];
+  std::vector<bool> holds(block.pool_size);
+  for (std::uint32_t e = 0; e < block.pool_size; ++e) holds[e] = block.values.has(e);
+  const std::uint32_t depth =
+      block.tracked ? block.copies : std::min(block.copies, shufflesort::MAX_DEPTH);
+  for (std::uint32_t q = 0; q < depth; ++q) {
+    const std::size_t idx =
+        index_of(draws, block.first_draw + q, static_cast<std::uint32_t>(holds.size()), u);
+    if (!holds[idx]) return false;
+    holds.erase(holds.begin() + static_cast<std::ptrdiff_t>(idx));
+  }
+  return true;
+}
+
+std::vector<std::uint16_t> sorted(const std::uint16_t* list, std::uint32_t count) {
+  std::vector<std::uint16_t> values(list, list + count);
+  std::sort(values.begin(), values.end());
+  return values;
+}
+
+// Files that bring every kind of stage with survivors: a few kinds at
+// random, half of them short; or a few copies of the smallest value among
+// many larger ones (a scattered block that some candidates pass); or
+// almost all of one value (tracked blocks).
+std::vector<Value> some_file(std::mt19937& random) {
+  const auto count = static_cast<std::size_t>(3 + random() % (random() % 2 == 0 ? 18 : 98));
+  switch (random() % 3) {
+    case 0:
+      return random_values(random, count, 1 + random() % 6, 0);
+    case 1: {
+      std::vector<Value> values = random_values(random, 19 + random() % 20, 3, 1);
+      const auto smallest = static_cast<std::ptrdiff_t>(2 + random() % 3);
+      std::fill(values.begin(), values.begin() + smallest, 0);
+      std::shuffle(values.begin(), values.end(), random);
+      return values;
+    }
+    default:
+      break;
+  }
+  std::vector<Value> values(count, 0);
+  const std::size_t larger = 1 + random() % std::min<std::size_t>(count - 1, 24);
+  for (std::size_t i = 0; i < larger; ++i) values[i] = 1 + static_cast<Value>(random() % 3);
+  std::shuffle(values.begin(), values.end(), random);
+  return values;
+}
+
+TEST(Judges, EachStageKeepsExactlyTheCandidatesThatPassIt) {
+  std::mt19937 random(31);
+  int judged[3] = {};  // windows, tracked blocks, scattered blocks with survivors
+  for (int trial = 0; trial < 120; ++trial) {
+    const std::vector<Value> values = some_file(random);
+    for (Kernel kernel : shufflesort::supported_kernels()) {
+      shufflesort::SearchContext search(random(), values.data(), static_cast<int>(values.size()),
+                                        kernel);
+      const DrawPlan& plan = *search.plan;
+      shufflesort::ClassFrame frame(search.seed, plan, 0);
+      frame.fill_constants(*search.draws);
+      frame.enter(random() % frame.classes(), *search.draws);
+      for (int s = 0; s < plan.all_stages.count; ++s) {
+        shufflesort::StageList one;
+        one.stages[0] = plan.all_stages.stages[s];
+        one.count = 1;
+        const std::uint32_t first = random() % shufflesort::CLASS_SIZE;
+        const std::uint32_t count = 1 + random() % shufflesort::CLASS_SIZE;
+        search.kernel.fill_range(frame.candidate(first), frame.candidate_step(), count,
+                                 search.lists);
+        std::vector<std::uint16_t> expected;
+        for (std::uint32_t m = 0; m < count; ++m) {
+          const std::uint16_t u = search.lists.u[m];
+          if (stage_passes(plan, one.stages[0], *search.draws, u)) expected.push_back(u);
+        }
+        std::sort(expected.begin(), expected.end());
+        const std::uint32_t passed =
+            search.kernel.judge_stages(plan, one, *search.draws, search.lists, count);
+        ASSERT_EQ(sorted(search.lists.u, passed), expected)
+            << shufflesort::kernel_name(kernel) << " kernel, stage " << s << " of " << values.size()
+            << " values";
+        const int block = one.stages[0].block;
+        if (!expected.empty()) ++judged[block < 0 ? 0 : plan.blocks[block].tracked ? 1 : 2];
+      }
+    }
+  }
+  EXPECT_GT(judged[0], 20);
+  EXPECT_GT(judged[1], 20);
+  EXPECT_GT(judged[2], 20);
+}
+
+// A pair table that judges a block's first two draws hands the block's
+// judge the bytes of those draws: together they keep exactly the
+// candidates whose whole block passes.
+TEST(Judges, BlockJudgedOnFromAPairTable) {
+  std::mt19937 random(37);
+  int survivors = 0;
+  int blocks = 0;
+  for (int trial = 0; trial < 400 && blocks < 40; ++trial) {
+    const std::vector<Value> values = some_file(random);
+    for (Kernel kernel : shufflesort::supported_kernels()) {
+      shufflesort::SearchContext search(random(), values.data(), static_cast<int>(values.size()),
+                                        kernel);
+      const DrawPlan& plan = *search.plan;
+      if (!plan.pair.used || plan.pair.block < 0) break;
+      ++blocks;
+      auto table = std::make_unique<shufflesort::PairTable>();
+      shufflesort::make_pair_table(plan, *table);
+      shufflesort::ClassFrame frame(search.seed, plan, plan.pair.lead_draw);
+      frame.fill_constants(*search.draws);
+      frame.enter(random() % frame.classes(), *search.draws);
+      const shufflesort::PairSplit split =
+          shufflesort::split_for(*table, search.draws->offsets[plan.pair.second_draw] & 0xFFFF);
+      shufflesort::StageList one;
+      one.stages[0] = plan.after_pair.stages[0];  // the pair's block, carried on
+      one.count = 1;
+      ASSERT_EQ(one.stages[0].block, plan.pair.block);
+      Stage whole = one.stages[0];
+      whole.from = 0;
+      std::vector<std::uint16_t> expected;
+      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
+        if (stage_passes(plan, whole, *search.draws, u))
+          expected.push_back(static_cast<std::uint16_t>(u));
+      }
+      const std::uint32_t taken = search.kernel.take_pairs(*table, split, search.lists);
+      const std::uint32_t passed =
+          search.kernel.judge_stages(plan, one, *search.draws, search.lists, taken);
+      ASSERT_EQ(sorted(search.lists.u, passed), expected)
+          << shufflesort::kernel_name(kernel) << " kernel, " << values.size() << " values";
+      survivors += static_cast<int>(expected.size());
+    }
+  }
+  EXPECT_GE(blocks, 40);
+  EXPECT_GT(survivors, 100);
+}
+
+}  // namespace
