@@ -60,15 +60,23 @@ std::vector<Value> alternating(std::size_t count) {
   return values;
 }
 
+// `zeros` zeros and `ones` ones, the ones spread evenly.
+std::vector<Value> spread_ones(std::size_t zeros, std::size_t ones) {
+  std::vector<Value> values(zeros + ones, 0);
+  for (std::size_t k = 0; k < ones; ++k) values[(2 * k + 1) * values.size() / (2 * ones)] = 1;
+  return values;
+}
+
 TEST(DrawPlan, EachKindOfBlockGetsItsTestsAndJudge) {
   const std::vector<PlanShape> shapes = {
-      {{3, 1, 2}, 2, 0, 0},           // distinct: a window per draw but the last
-      {{1, 1, 2, 2}, 2, 0, 0},        // ones together: windows of 2 then 1
-      {{2, 1, 2, 1}, 0, 1, 0},        // ones among twos: 2 larger values to track
-      {{5, 5, 5}, 0, 0, 0},           // all equal: nothing can fail
-      {alternating(32), 0, 1, 0},     // 16 larger values: still tracked
-      {alternating(34), 0, 0, 1},     // 17: scattered
-      {{0, 9, 0, 0, 7, 0}, 1, 1, 0},  // zeros among 7 and 9; then 7 is a single
+      {{3, 1, 2}, 2, 0, 0},            // distinct: a window per draw but the last
+      {{1, 1, 2, 2}, 2, 0, 0},         // ones together: windows of 2 then 1
+      {{2, 1, 2, 1}, 0, 1, 0},         // ones among twos: 2 larger values to track
+      {{5, 5, 5}, 0, 0, 0},            // all equal: nothing can fail
+      {spread_ones(90, 9), 0, 1, 0},   // long, few larger values: tracked
+      {spread_ones(80, 16), 0, 0, 1},  // more larger values: the earlier draws cost less
+      {alternating(34), 0, 0, 1},      // 17 larger values: too many to track
+      {{0, 9, 0, 0, 7, 0}, 1, 1, 0},   // zeros among 7 and 9; then 7 is a single
   };
   for (const PlanShape& shape : shapes) {
     const auto plan = plan_of(shape.values);

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "random_values.h"
@@ -56,6 +58,18 @@ bool stage_passes(const DrawPlan& plan, const Stage& stage, const ClassDraws& dr
   return true;
 }
 
+// Every kernel this CPU runs, and the portable one as plain SSE2 compiles
+// it on x86.
+std::vector<std::pair<std::string, shufflesort::KernelFunctions>> all_kernels() {
+  const std::vector<Kernel> supported = shufflesort::supported_kernels();
+  std::vector<std::pair<std::string, shufflesort::KernelFunctions>> kernels(supported.size());
+  std::transform(supported.begin(), supported.end(), kernels.begin(), [](Kernel kernel) {
+    return std::make_pair(shufflesort::kernel_name(kernel), shufflesort::kernel_functions(kernel));
+  });
+  kernels.emplace_back("baseline", shufflesort::baseline_functions());
+  return kernels;
+}
+
 std::vector<std::uint16_t> sorted(const std::uint16_t* list, std::uint32_t count) {
   std::vector<std::uint16_t> values(list, list + count);
   std::sort(values.begin(), values.end());
@@ -93,9 +107,10 @@ TEST(Judges, EachStageKeepsExactlyTheCandidatesThatPassIt) {
   int judged[3] = {};  // windows, tracked blocks, scattered blocks with survivors
   for (int trial = 0; trial < 120; ++trial) {
     const std::vector<Value> values = some_file(random);
-    for (Kernel kernel : shufflesort::supported_kernels()) {
+    for (const auto& [kernel, functions] : all_kernels()) {
       shufflesort::SearchContext search(random(), values.data(), static_cast<int>(values.size()),
-                                        kernel);
+                                        Kernel::portable);
+      search.kernel = functions;
       const DrawPlan& plan = *search.plan;
       shufflesort::ClassFrame frame(search.seed, plan, 0);
       frame.fill_constants(*search.draws);
@@ -106,19 +121,17 @@ TEST(Judges, EachStageKeepsExactlyTheCandidatesThatPassIt) {
         one.count = 1;
         const std::uint32_t first = random() % shufflesort::CLASS_SIZE;
         const std::uint32_t count = 1 + random() % shufflesort::CLASS_SIZE;
-        search.kernel.fill_range(frame.candidate(first), frame.candidate_step(), count,
-                                 search.lists);
         std::vector<std::uint16_t> expected;
-        for (std::uint32_t m = 0; m < count; ++m) {
-          const std::uint16_t u = search.lists.u[m];
+        for (std::uint32_t k = first; k < first + count; ++k) {
+          const auto u = static_cast<std::uint16_t>(frame.candidate(k));
           if (stage_passes(plan, one.stages[0], *search.draws, u)) expected.push_back(u);
         }
         std::sort(expected.begin(), expected.end());
         const std::uint32_t passed =
-            search.kernel.judge_stages(plan, one, *search.draws, search.lists, count);
-        ASSERT_EQ(sorted(search.lists.u, passed), expected)
-            << shufflesort::kernel_name(kernel) << " kernel, stage " << s << " of " << values.size()
-            << " values";
+            search.kernel.judge_range(plan, one, *search.draws, frame.candidate(first),
+                                      frame.candidate_step(), count, search.lists);
+        ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+            << kernel << " kernel, stage " << s << " of " << values.size() << " values";
         const int block = one.stages[0].block;
         if (!expected.empty()) ++judged[block < 0 ? 0 : plan.blocks[block].tracked ? 1 : 2];
       }
@@ -138,9 +151,10 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
   int blocks = 0;
   for (int trial = 0; trial < 400 && blocks < 40; ++trial) {
     const std::vector<Value> values = some_file(random);
-    for (Kernel kernel : shufflesort::supported_kernels()) {
+    for (const auto& [kernel, functions] : all_kernels()) {
       shufflesort::SearchContext search(random(), values.data(), static_cast<int>(values.size()),
-                                        kernel);
+                                        Kernel::portable);
+      search.kernel = functions;
       const DrawPlan& plan = *search.plan;
       if (!plan.pair.used || plan.pair.block < 0) break;
       ++blocks;
@@ -162,11 +176,10 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
         if (stage_passes(plan, whole, *search.draws, u))
           expected.push_back(static_cast<std::uint16_t>(u));
       }
-      const std::uint32_t taken = search.kernel.take_pairs(*table, split, search.lists);
       const std::uint32_t passed =
-          search.kernel.judge_stages(plan, one, *search.draws, search.lists, taken);
-      ASSERT_EQ(sorted(search.lists.u, passed), expected)
-          << shufflesort::kernel_name(kernel) << " kernel, " << values.size() << " values";
+          search.kernel.judge_pairs(plan, one, *search.draws, *table, split, search.lists);
+      ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+          << kernel << " kernel, " << values.size() << " values";
       survivors += static_cast<int>(expected.size());
     }
   }

@@ -30,6 +30,18 @@ struct ClassLists {
   std::uint8_t* bytes[MAX_CARRIED];
 };
 
+// Two sets of lists: the judges read a class's candidates from one and
+// write the survivors to the other, so that no load waits for a store to
+// the same place.
+struct ListPair {
+  ClassLists sets[2];
+  std::uint32_t current = 0;  // the set that holds the candidates
+
+  const ClassLists& now() const { return sets[current]; }
+  const ClassLists& next() const { return sets[current ^ 1]; }
+  void flip() { current ^= 1; }
+};
+
 template <typename KVec, std::uint32_t N>
 struct ClassLanes {
   KVec u[2];
@@ -57,7 +69,7 @@ SHUFFLESORT_LANE_INLINE void load_group(const ClassLists& lists, std::uint32_t s
                                         std::uint32_t count, std::uint32_t carried,
                                         ClassLanes<KVec, N>& lanes) {
   std::memcpy(&lanes.u, lists.u + start, sizeof lanes.u);
-  for (std::uint32_t j = 0; j < carried; ++j) {
+  for (std::uint32_t j = 0; j < carried && j < N; ++j) {
     std::memcpy(&lanes.bytes[j], lists.bytes[j] + start, sizeof lanes.bytes[j]);
   }
   lanes.alive = lanes_below<KVec>(count - start);
@@ -82,41 +94,6 @@ SHUFFLESORT_LANE_INLINE BytesOf<KVec> draw_indices(const ClassDraws& draws, std:
   BytesOf<KVec> index;
   low_bytes(draw_index(draws, i, lanes.u[0]), draw_index(draws, i, lanes.u[1]), index);
   return index;
-}
-
-// Appends the alive candidates to the lists at `found`, with the first
-// `carried` of their bytes, without branching on each: every one is
-// written, and only an alive one moves the end on.
-template <typename KVec, std::uint32_t N>
-SHUFFLESORT_LANE_INLINE void append_alive(const ClassLanes<KVec, N>& lanes, std::uint32_t carried,
-                                          const ClassLists& out, std::uint32_t& found) {
-  constexpr std::uint32_t LANES = SHORT_LANES<KVec>;
-  for (std::uint32_t lane = 0; lane < 2 * LANES; ++lane) {
-    out.u[found] = lanes.u[lane / LANES][lane % LANES];
-    for (std::uint32_t j = 0; j < carried; ++j) out.bytes[j][found] = lanes.bytes[j][lane];
-    found += lanes.alive[lane] & 1;
-  }
-}
-
-#ifdef SHUFFLESORT_X86
-// The same for 64 candidates, by AVX-512 compress into a register, stored
-// whole (the memory form of compress is slow on some CPUs).
-template <std::uint32_t N>
-__attribute__((target("avx512bw,avx512vbmi2"))) inline void append_alive(
-    const ClassLanes<Shorts32, N>& lanes, std::uint32_t carried, const ClassLists& out,
-    std::uint32_t& found) {
-  const __mmask64 mask = _mm512_test_epi8_mask((__m512i)lanes.alive, (__m512i)lanes.alive);
-  const auto low_mask = static_cast<__mmask32>(mask);
-  const auto high_mask = static_cast<__mmask32>(mask >> 32);
-  const auto low_count = static_cast<std::uint32_t>(__builtin_popcount(low_mask));
-  _mm512_storeu_si512(out.u + found, _mm512_maskz_compress_epi16(low_mask, (__m512i)lanes.u[0]));
-  _mm512_storeu_si512(out.u + found + low_count,
-                      _mm512_maskz_compress_epi16(high_mask, (__m512i)lanes.u[1]));
-  for (std::uint32_t j = 0; j < carried; ++j) {
-    _mm512_storeu_si512(out.bytes[j] + found,
-                        _mm512_maskz_compress_epi8(mask, (__m512i)lanes.bytes[j]));
-  }
-  found += static_cast<std::uint32_t>(__builtin_popcountll(mask));
 }
 
 // For each 8-bit mask, the positions of its set bits in increasing order:
@@ -145,44 +122,101 @@ constexpr CompactionPatterns make_compaction_patterns() {
 
 inline constexpr CompactionPatterns COMPACTION_PATTERNS = make_compaction_patterns();
 
-// The same for 32 candidates with AVX2, which has no compress: eight at a
-// time, each list's lanes packed by a byte shuffle from the patterns. The
-// bytes go sixteen to a shuffle, two groups of eight packed in its halves.
+// Appends the alive ones (set in `mask`) of sixteen candidates to the lists
+// at `found`, with the first `carried` of their bytes: the u of the first
+// eight in `u_first`, of the others in `u_second`, and their j-th bytes in
+// byte_half(j). Byte shuffles by the patterns pack each eight; the bytes go
+// sixteen to a shuffle, the two eights packed in its halves. Each store is
+// whole: the lists have room past their ends.
+template <std::uint32_t N, typename ByteHalf>
+SHUFFLESORT_LANE_INLINE void append_sixteen(std::uint32_t mask, const Bytes16& u_first,
+                                            const Bytes16& u_second, const ByteHalf& byte_half,
+                                            std::uint32_t carried, const ClassLists& out,
+                                            std::uint32_t& found) {
+  const std::uint32_t low = mask & 0xFF;
+  const std::uint32_t high = mask >> 8;
+  const std::uint32_t at_low = found;
+  const std::uint32_t at_high = found + static_cast<std::uint32_t>(__builtin_popcount(low));
+  found = at_high + static_cast<std::uint32_t>(__builtin_popcount(high));
+  Bytes16 pattern;
+  std::memcpy(&pattern, COMPACTION_PATTERNS.words[low], sizeof pattern);
+  const Bytes16 packed_first = byte_shuffle(u_first, pattern);
+  std::memcpy(out.u + at_low, &packed_first, sizeof packed_first);
+  std::memcpy(&pattern, COMPACTION_PATTERNS.words[high], sizeof pattern);
+  const Bytes16 packed_second = byte_shuffle(u_second, pattern);
+  std::memcpy(out.u + at_high, &packed_second, sizeof packed_second);
+  if (carried == 0) return;
+  const std::uint64_t halves[2] = {COMPACTION_PATTERNS.bytes[low],
+                                   COMPACTION_PATTERNS.bytes[high] + 0x0808080808080808};
+  std::memcpy(&pattern, halves, sizeof pattern);
+  for (std::uint32_t j = 0; j < carried && j < N; ++j) {
+    const Bytes16 packed = byte_shuffle(byte_half(j), pattern);
+    std::memcpy(out.bytes[j] + at_low, &packed, 8);
+    std::memcpy(out.bytes[j] + at_high, reinterpret_cast<const char*>(&packed) + 8, 8);
+  }
+}
+
+// Each byte's top bit, as the bits of a number.
+SHUFFLESORT_LANE_INLINE std::uint32_t byte_mask(const Bytes16& bytes) {
+#ifdef SHUFFLESORT_X86
+  return static_cast<std::uint32_t>(_mm_movemask_epi8((__m128i)bytes));
+#else
+  std::uint32_t mask = 0;
+  for (std::uint32_t lane = 0; lane < 16; ++lane) mask |= (bytes[lane] >> 7 & 1u) << lane;
+  return mask;
+#endif
+}
+
+// Appends the alive candidates to the lists at `found`, with the first
+// `carried` of their bytes, sixteen at a time.
+template <std::uint32_t N>
+SHUFFLESORT_LANE_INLINE void append_alive(const ClassLanes<Shorts8, N>& lanes,
+                                          std::uint32_t carried, const ClassLists& out,
+                                          std::uint32_t& found) {
+  append_sixteen<N>(
+      byte_mask(lanes.alive), (Bytes16)lanes.u[0], (Bytes16)lanes.u[1],
+      [&](std::uint32_t j) { return lanes.bytes[j]; }, carried, out, found);
+}
+
+#ifdef SHUFFLESORT_X86
+// The same for 64 candidates, by AVX-512 compress into a register, stored
+// whole (the memory form of compress is slow on some CPUs).
+template <std::uint32_t N>
+__attribute__((target("avx512bw,avx512vbmi2"))) inline void append_alive(
+    const ClassLanes<Shorts32, N>& lanes, std::uint32_t carried, const ClassLists& out,
+    std::uint32_t& found) {
+  const __mmask64 mask = _mm512_test_epi8_mask((__m512i)lanes.alive, (__m512i)lanes.alive);
+  const auto low_mask = static_cast<__mmask32>(mask);
+  const auto high_mask = static_cast<__mmask32>(mask >> 32);
+  const auto low_count = static_cast<std::uint32_t>(__builtin_popcount(low_mask));
+  _mm512_storeu_si512(out.u + found, _mm512_maskz_compress_epi16(low_mask, (__m512i)lanes.u[0]));
+  _mm512_storeu_si512(out.u + found + low_count,
+                      _mm512_maskz_compress_epi16(high_mask, (__m512i)lanes.u[1]));
+  for (std::uint32_t j = 0; j < carried && j < N; ++j) {
+    _mm512_storeu_si512(out.bytes[j] + found,
+                        _mm512_maskz_compress_epi8(mask, (__m512i)lanes.bytes[j]));
+  }
+  found += static_cast<std::uint32_t>(__builtin_popcountll(mask));
+}
+
+// The same for 32 candidates with AVX2, which has no compress: sixteen at
+// a time, as in the portable kernel.
 template <std::uint32_t N>
 __attribute__((target("avx2"))) inline void append_alive(const ClassLanes<Shorts16, N>& lanes,
                                                          std::uint32_t carried,
                                                          const ClassLists& out,
                                                          std::uint32_t& found) {
   const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8((__m256i)lanes.alive));
-  const auto* u = reinterpret_cast<const __m128i*>(lanes.u);
-  std::size_t at[4];  // where each group of eight goes
-  for (std::uint32_t group = 0; group < 4; ++group) {
-    const std::uint32_t chosen = (mask >> (8 * group)) & 0xFF;
-    at[group] = found;
-    const __m128i pattern =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(COMPACTION_PATTERNS.words[chosen]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.u + found),
-                     _mm_shuffle_epi8(_mm_loadu_si128(u + group), pattern));
-    found += static_cast<std::uint32_t>(__builtin_popcount(chosen));
-  }
-  if (carried == 0) return;
-  __m128i byte_pattern[2];
   for (std::uint32_t half = 0; half < 2; ++half) {
-    const auto pattern_of = [&](std::uint32_t group) {
-      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
-          &COMPACTION_PATTERNS.bytes[(mask >> (8 * group)) & 0xFF]));
+    Bytes16 u[2];
+    std::memcpy(&u, &lanes.u[half], sizeof u);
+    const auto byte_half = [&](std::uint32_t j) {
+      Bytes16 bytes;
+      std::memcpy(&bytes, reinterpret_cast<const char*>(&lanes.bytes[j]) + std::size_t{16} * half,
+                  sizeof bytes);
+      return bytes;
     };
-    const Bytes16 second = (Bytes16)pattern_of(2 * half + 1) + 8;  // the second group's bytes
-    byte_pattern[half] = _mm_unpacklo_epi64(pattern_of(2 * half), (__m128i)second);
-  }
-  for (std::uint32_t j = 0; j < carried; ++j) {
-    const auto* bytes = reinterpret_cast<const __m128i*>(&lanes.bytes[j]);
-    for (std::size_t half = 0; half < 2; ++half) {
-      const __m128i packed = _mm_shuffle_epi8(_mm_loadu_si128(bytes + half), byte_pattern[half]);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out.bytes[j] + at[2 * half]), packed);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out.bytes[j] + at[2 * half + 1]),
-                       _mm_unpackhi_epi64(packed, packed));
-    }
+    append_sixteen<N>((mask >> (16 * half)) & 0xFFFF, u[0], u[1], byte_half, carried, out, found);
   }
 }
 #endif

@@ -15,7 +15,7 @@ namespace {
 void check_survivors(const SearchContext& search, const ClassFrame& frame, std::uint32_t passed,
                      std::uint64_t limit, std::optional<std::uint64_t>& best) {
   for (std::uint32_t s = 0; s < passed; ++s) {
-    const std::uint32_t u = search.lists.u[s];
+    const std::uint32_t u = search.lists.now().u[s];
     const std::uint64_t attempt = frame.attempt_of(u);
     if (attempt >= limit || (best && *best <= attempt)) continue;
     if (search.comes_out_in_order(frame.start_state(u))) best = attempt;
@@ -39,10 +39,9 @@ std::optional<std::uint64_t> search_range(SearchContext& search, std::uint32_t k
     const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(k_end, below_limit));
     if (end <= k_first) continue;
     frame.enter(c, *search.draws);
-    const std::uint32_t count = end - k_first;
-    search.kernel.fill_range(frame.candidate(k_first), frame.candidate_step(), count, search.lists);
     const std::uint32_t passed =
-        search.kernel.judge_stages(plan, plan.all_stages, *search.draws, search.lists, count);
+        search.kernel.judge_range(plan, plan.all_stages, *search.draws, frame.candidate(k_first),
+                                  frame.candidate_step(), end - k_first, search.lists);
     check_survivors(search, frame, passed, limit, best);
   }
   return best;
@@ -60,9 +59,8 @@ std::optional<std::uint64_t> search_pairs(SearchContext& search, std::uint64_t l
     if (best && *best < c) break;
     frame.enter(c, *search.draws);
     const PairSplit split = split_for(*table, search.draws->offsets[pair.second_draw] & 0xFFFF);
-    const std::uint32_t count = search.kernel.take_pairs(*table, split, search.lists);
-    const std::uint32_t passed =
-        search.kernel.judge_stages(plan, plan.after_pair, *search.draws, search.lists, count);
+    const std::uint32_t passed = search.kernel.judge_pairs(plan, plan.after_pair, *search.draws,
+                                                           *table, split, search.lists);
     check_survivors(search, frame, passed, limit, best);
   }
   return best;

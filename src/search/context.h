@@ -30,9 +30,9 @@ struct SearchContext {
   KernelFunctions kernel;
   std::unique_ptr<ClassDraws> draws;
   // The lists' space, left unset: a class writes what it reads.
-  std::unique_ptr<std::uint16_t[]> u_list;
+  std::unique_ptr<std::uint16_t[]> u_lists;
   std::unique_ptr<std::uint8_t[]> byte_lists;
-  ClassLists lists;
+  ListPair lists;
 };
 
 // The first ordered attempt j in [0, limit) whose candidate number k in its

@@ -8,14 +8,15 @@ namespace shufflesort {
 
 namespace {
 
-// What the lanes spend on a group of candidates, in cycles of one vector
-// of 64 byte lanes, measured roughly on the widest kernel. Only the ratios
-// matter: they choose the order of the stages and whether a pair table pays.
+// What the lanes spend on a group of 64 candidates, in cycles, measured on
+// the widest kernel (Zen 4) by judging whole periods of files of zeros and
+// 2 to 16 ones with either judge. Only the ratios matter: they choose each
+// block's judge, the order of the stages and whether a pair table pays.
 constexpr double INDEX_COST = 11;     // a draw's compacted index
 constexpr double WINDOW_COST = 3;     // its window compare
-constexpr double LOOKUP_COST = 2;     // a scattered draw's look-up of its entry
-constexpr double CARRIED_COST = 2.6;  // each earlier draw a scattered lane carries
-constexpr double TRACKED_COST = 2.7;  // each larger value a tracked lane follows
+constexpr double TRACKED_COST = 2.2;  // each larger value a tracked lane follows
+constexpr double LOOKUP_COST = 7;     // a scattered draw's look-up of its entry
+constexpr double CARRIED_COST = 3.3;  // each earlier draw a scattered lane carries
 constexpr double ENTRY_COST = 12;     // a pair table's entries taken out for a class
 
 // A block's first pool: which of its compacted indices hold the block's
@@ -43,6 +44,29 @@ FirstPool first_pool(const Value* values, int count, Value value) {
   return pool;
 }
 
+// A stage's cost for a candidate that reaches it, and its pass chance.
+struct Judging {
+  double cost = 0;
+  double pass_chance = 1;
+};
+
+// Judging `block` from its draw `from` on, tracked or scattered: a tracked
+// draw costs each larger value, a scattered one each earlier draw.
+Judging block_judging(const ScatteredBlock& block, std::uint32_t from, bool tracked) {
+  Judging judging;
+  const std::uint32_t depth = tracked ? block.copies : std::min(block.copies, MAX_DEPTH);
+  for (std::uint32_t q = from; q < depth; ++q) {
+    const double draw_cost = tracked ? TRACKED_COST * block.larger : CARRIED_COST * q + LOOKUP_COST;
+    judging.cost += judging.pass_chance * (INDEX_COST + draw_cost);
+    judging.pass_chance *= double(block.copies - q) / (block.pool_size - q);
+  }
+  return judging;
+}
+
+Judging block_judging(const ScatteredBlock& block, std::uint32_t from) {
+  return block_judging(block, from, block.tracked);
+}
+
 void add_window(DrawPlan& plan, std::uint32_t draw, std::uint32_t pool_size, std::uint32_t low,
                 std::uint32_t width) {
   FixedTest& test = plan.tests[plan.test_count++];
@@ -62,9 +86,10 @@ void add_scattered(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_dr
   block.pool_size = pool.size;
   block.values = pool.values;
   block.larger = pool.size - copies;
-  block.tracked = block.larger <= MAX_TRACKED;
+  block.tracked = block.larger <= MAX_TRACKED &&
+                  block_judging(block, 0, true).cost < block_judging(block, 0, false).cost;
   std::uint32_t tracked = 0;
-  for (std::uint32_t index = 0; index < pool.size && block.tracked; ++index) {
+  for (std::uint32_t index = 0; index < pool.size && block.larger <= MAX_TRACKED; ++index) {
     if (!pool.values.has(index)) block.larger_indices[tracked++] = static_cast<std::uint8_t>(index);
   }
   FixedTest& test = plan.tests[plan.test_count++];
@@ -104,28 +129,12 @@ void add_blocks(DrawPlan& plan, const Value* values, const Value* ascending, int
   }
 }
 
-// A stage's cost for a candidate that reaches it, and its pass chance.
-struct Judging {
-  double cost = 0;
-  double pass_chance = 1;
-};
-
 Judging judging_of(const DrawPlan& plan, const Stage& stage) {
+  if (stage.block >= 0) return block_judging(plan.blocks[stage.block], stage.from);
   Judging judging;
-  if (stage.block < 0) {
-    for (int t = 0; t < stage.test_count; ++t) {
-      judging.cost += judging.pass_chance * (INDEX_COST + WINDOW_COST);
-      judging.pass_chance *= plan.tests[stage.tests[t]].pass_chance;
-    }
-    return judging;
-  }
-  const ScatteredBlock& block = plan.blocks[stage.block];
-  const std::uint32_t depth = block.tracked ? block.copies : std::min(block.copies, MAX_DEPTH);
-  for (std::uint32_t q = stage.from; q < depth; ++q) {
-    const double draw_cost =
-        block.tracked ? TRACKED_COST * block.larger : CARRIED_COST * q + LOOKUP_COST;
-    judging.cost += judging.pass_chance * (INDEX_COST + draw_cost);
-    judging.pass_chance *= double(block.copies - q) / (block.pool_size - q);
+  for (int t = 0; t < stage.test_count; ++t) {
+    judging.cost += judging.pass_chance * (INDEX_COST + WINDOW_COST);
+    judging.pass_chance *= plan.tests[stage.tests[t]].pass_chance;
   }
   return judging;
 }

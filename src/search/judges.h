@@ -22,6 +22,7 @@
 
 #include "search/class_lanes.h"
 #include "search/draw_plan.h"
+#include "search/sources.h"
 
 namespace shufflesort {
 
@@ -75,26 +76,57 @@ struct ValueTable<Bytes64> {
 };
 #endif
 
-// Judges the `count` candidates of `lists` on draws [from, depth) of
-// `judge`, `chunk` draws at a time; returns how many survive, first in the
-// lists. The survivors of the last chunk keep no bytes.
-template <typename KVec, std::uint32_t N, typename Judge>
-SHUFFLESORT_LANE_INLINE std::uint32_t judge_list(const Judge& judge, const ClassLists& lists,
-                                                 std::uint32_t count, std::uint32_t from,
-                                                 std::uint32_t depth, std::uint32_t chunk) {
-  for (std::uint32_t first = from; first < depth && count > 0;) {
-    const std::uint32_t end = std::min(depth, first + chunk);
-    const std::uint32_t loaded = judge.carried(first);
-    const std::uint32_t kept_bytes = end < depth ? judge.carried(end) : 0;
-    std::uint32_t kept = 0;
-    for (std::uint32_t start = 0; start < count; start += GROUP<KVec>) {
-      ClassLanes<KVec, N> lanes;
-      load_group(lists, start, count, loaded, lanes);
-      judge.apply(lanes, first, end);
-      if (any_lane(lanes.alive)) append_alive(lanes, kept_bytes, lists, kept);
-    }
-    count = kept;
-    first = end;
+// Judges each group of `groups` on draws [first, end) of `judge` and
+// writes the survivors to the next set of lists, with `kept_bytes` of
+// their bytes, which then holds the candidates; returns how many.
+template <typename KVec, std::uint32_t N, typename Judge, typename Groups>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_chunk(const Judge& judge, const Groups& groups,
+                                                  std::uint32_t first, std::uint32_t end,
+                                                  std::uint32_t kept_bytes, ListPair& lists) {
+  std::uint32_t kept = 0;
+  for (std::uint32_t start = 0; start < groups.size(); start += GROUP<KVec>) {
+    ClassLanes<KVec, N> lanes;
+    if (!groups.load(start, lanes)) continue;
+    judge.apply(lanes, first, end);
+    if (any_lane(lanes.alive)) append_alive(lanes, kept_bytes, lists.next(), kept);
+  }
+  lists.flip();
+  return kept;
+}
+
+// The same for a chunk of draws, in lanes that hold just the bytes the
+// chunk needs, so that the early chunks keep them in registers: a judge
+// says the most bytes it ever needs (MOST), and a scattered one, which
+// may need MAX_DEPTH, needs a byte for each draw up to the chunk's end.
+template <typename KVec, typename Judge, typename Groups>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_chunk_fitting(const Judge& judge, const Groups& groups,
+                                                          std::uint32_t first, std::uint32_t end,
+                                                          std::uint32_t kept_bytes,
+                                                          ListPair& lists) {
+  if constexpr (Judge::MOST == MAX_DEPTH) {
+    if (end <= 4) return judge_chunk<KVec, 4>(judge, groups, first, end, kept_bytes, lists);
+    if (end <= 8) return judge_chunk<KVec, 8>(judge, groups, first, end, kept_bytes, lists);
+    if (end <= 16) return judge_chunk<KVec, 16>(judge, groups, first, end, kept_bytes, lists);
+    if (end <= 32) return judge_chunk<KVec, 32>(judge, groups, first, end, kept_bytes, lists);
+  }
+  return judge_chunk<KVec, Judge::MOST>(judge, groups, first, end, kept_bytes, lists);
+}
+
+// Judges the candidates of `groups` on draws [from, depth) of `judge`,
+// `chunk` draws at a time, the survivors of each chunk compacted with the
+// bytes the next chunk needs; returns how many survive the last, in the
+// lists that now hold the candidates, with no bytes.
+template <typename KVec, typename Judge, typename Groups>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_all(const Judge& judge, const Groups& groups,
+                                                ListPair& lists, std::uint32_t from,
+                                                std::uint32_t depth, std::uint32_t chunk) {
+  const auto kept_bytes = [&](std::uint32_t end) { return end < depth ? judge.carried(end) : 0; };
+  std::uint32_t end = std::min(depth, from + chunk);
+  std::uint32_t count = judge_chunk_fitting<KVec>(judge, groups, from, end, kept_bytes(end), lists);
+  for (std::uint32_t first = end; first < depth && count > 0; first = end) {
+    end = std::min(depth, first + chunk);
+    const ListGroups waiting{lists.now(), count, judge.carried(first)};
+    count = judge_chunk_fitting<KVec>(judge, waiting, first, end, kept_bytes(end), lists);
   }
   return count;
 }
@@ -102,13 +134,15 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_list(const Judge& judge, const Class
 // A stage of window tests, all judged in one chunk.
 template <typename KVec>
 struct WindowJudge {
+  static constexpr std::uint32_t MOST = 1;
   const DrawPlan& plan;
   const Stage& stage;
   const ClassDraws& draws;
 
   static constexpr std::uint32_t carried(std::uint32_t /*draw*/) { return 0; }
 
-  SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, 1>& lanes, std::uint32_t /*first*/,
+  template <std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, N>& lanes, std::uint32_t /*first*/,
                                      std::uint32_t /*end*/) const {
     using Bytes = BytesOf<KVec>;
     for (int t = 0; t < stage.test_count && any_lane(lanes.alive); ++t) {
@@ -120,11 +154,24 @@ struct WindowJudge {
   }
 };
 
-// Draws judged between two compactions of a tracked block's survivors.
-constexpr std::uint32_t TRACKED_CHUNK = 6;
+// A tracked block's draws are judged until about half the candidates are
+// left (most draws pass, each a little less often), between 3 and 12 at a
+// time: compacting costs about a draw.
+constexpr double TRACKED_CHUNK_SURVIVAL = 0.5;
+
+inline std::uint32_t tracked_chunk(const ScatteredBlock& block) {
+  const double chance = double(block.copies) / double(block.pool_size);
+  std::uint32_t chunk = 3;
+  for (double left = chance * chance * chance; left > TRACKED_CHUNK_SURVIVAL && chunk < 12;
+       left *= chance) {
+    ++chunk;
+  }
+  return chunk;
+}
 
 template <typename KVec, std::uint32_t TRACKED>
 struct TrackedJudge {
+  static constexpr std::uint32_t MOST = TRACKED;
   using Bytes = BytesOf<KVec>;
   using Signed = SignedBytesOf<KVec>;
   const ScatteredBlock& block;
@@ -133,7 +180,8 @@ struct TrackedJudge {
   // The positions, once the block's first chunk has set them.
   static constexpr std::uint32_t carried(std::uint32_t draw) { return draw == 0 ? 0 : TRACKED; }
 
-  SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, TRACKED>& lanes, std::uint32_t first,
+  template <std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, N>& lanes, std::uint32_t first,
                                      std::uint32_t end) const {
     if (first == 0) {
       // Indices that no draw reaches stand for missing values: a draw's
@@ -176,6 +224,7 @@ inline std::uint32_t scattered_chunk(const ScatteredBlock& block) {
 
 template <typename KVec>
 struct ScatteredJudge {
+  static constexpr std::uint32_t MOST = MAX_DEPTH;
   using Bytes = BytesOf<KVec>;
   using Signed = SignedBytesOf<KVec>;
   const ScatteredBlock& block;
@@ -184,67 +233,85 @@ struct ScatteredJudge {
 
   static constexpr std::uint32_t carried(std::uint32_t draw) { return draw; }  // c_0 .. c_(draw-1)
 
-  SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, MAX_DEPTH>& lanes, std::uint32_t first,
+  // Draw q, whose lanes carry q bytes.
+  template <std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE void draw(ClassLanes<KVec, N>& lanes, std::uint32_t q) const {
+    const Bytes index = draw_indices(draws, block.first_draw + q, lanes);
+    Bytes entry = index + static_cast<std::uint8_t>(q);
+#pragma GCC unroll 16
+    for (std::uint32_t j = 0; j < q; ++j) {
+      const auto above = (Signed)lanes.bytes[j] > (Signed)index;
+      entry = above ? entry - 1 : entry;
+      lanes.bytes[j] = above ? lanes.bytes[j] - 1 : lanes.bytes[j];
+    }
+    lanes.bytes[q] = index;
+    lanes.alive &= values.holds(entry);
+  }
+
+  // Draws [first, end). Up to 16 bytes the loops unroll whole, so that
+  // every byte is named and stays in a register.
+  template <std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, N>& lanes, std::uint32_t first,
                                      std::uint32_t end) const {
-    for (std::uint32_t q = first; q < end && any_lane(lanes.alive); ++q) {
-      const Bytes index = draw_indices(draws, block.first_draw + q, lanes);
-      Bytes entry = index + static_cast<std::uint8_t>(q);
-      for (std::uint32_t j = 0; j < q; ++j) {
-        const auto above = (Signed)lanes.bytes[j] > (Signed)index;
-        entry = above ? entry - 1 : entry;
-        lanes.bytes[j] = above ? lanes.bytes[j] - 1 : lanes.bytes[j];
+    if constexpr (N <= 16) {
+#pragma GCC unroll 16
+      for (std::uint32_t q = 0; q < N; ++q) {
+        if (q < first) continue;
+        if (q >= end || !any_lane(lanes.alive)) break;
+        draw(lanes, q);
       }
-      lanes.bytes[q] = index;
-      lanes.alive &= values.holds(entry);
+    } else {
+      for (std::uint32_t q = first; q < end && any_lane(lanes.alive); ++q) draw(lanes, q);
     }
   }
 };
 
-template <typename KVec, std::uint32_t TRACKED>
-SHUFFLESORT_LANE_INLINE std::uint32_t judge_tracked(const ScatteredBlock& block,
-                                                    const ClassDraws& draws,
-                                                    const ClassLists& lists, std::uint32_t count) {
-  const TrackedJudge<KVec, TRACKED> judge{block, draws};
-  return judge_list<KVec, TRACKED>(judge, lists, count, 0, block.copies, TRACKED_CHUNK);
-}
-
 // A tracked block's judge for exactly as many larger values as it has:
 // each costs every lane a few operations a draw.
-template <typename KVec, std::uint32_t TRACKED = 1>
-SHUFFLESORT_LANE_INLINE std::uint32_t judge_tracked_block(const ScatteredBlock& block,
-                                                          const ClassDraws& draws,
-                                                          const ClassLists& lists,
-                                                          std::uint32_t count) {
+template <typename KVec, typename Groups, std::uint32_t TRACKED = 1>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_tracked(const ScatteredBlock& block,
+                                                    const ClassDraws& draws, const Groups& groups,
+                                                    ListPair& lists) {
   if constexpr (TRACKED < MAX_TRACKED) {
     if (block.larger > TRACKED) {
-      return judge_tracked_block<KVec, TRACKED + 1>(block, draws, lists, count);
+      return judge_tracked<KVec, Groups, TRACKED + 1>(block, draws, groups, lists);
     }
   }
-  return judge_tracked<KVec, TRACKED>(block, draws, lists, count);
+  const TrackedJudge<KVec, TRACKED> judge{block, draws};
+  return judge_all<KVec>(judge, groups, lists, 0, block.copies, tracked_chunk(block));
 }
 
-// Judges `count` candidates on stages [first, stages.count) in turn;
-// returns how many pass them all, first in the lists.
-template <typename KVec>
+// Judges the candidates of `groups` on `stage`; returns how many pass, in
+// the lists that now hold the candidates.
+template <typename KVec, typename Groups>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_stage(const DrawPlan& plan, const Stage& stage,
+                                                  const ClassDraws& draws, const Groups& groups,
+                                                  ListPair& lists) {
+  if (stage.block < 0) {
+    const WindowJudge<KVec> judge{plan, stage, draws};
+    return judge_all<KVec>(judge, groups, lists, 0, 1, 1);
+  }
+  const ScatteredBlock& block = plan.blocks[stage.block];
+  if (block.tracked) return judge_tracked<KVec>(block, draws, groups, lists);
+  const ValueTable<BytesOf<KVec>> values(block.values);
+  const ScatteredJudge<KVec> judge{block, draws, values};
+  return judge_all<KVec>(judge, groups, lists, stage.from, std::min(block.copies, MAX_DEPTH),
+                         scattered_chunk(block));
+}
+
+// Judges the candidates of `groups` on `stages` in turn; returns how many
+// pass them all, in the lists that now hold the candidates. With no stage,
+// every one passes.
+template <typename KVec, typename Groups>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, const StageList& stages,
-                                                   const ClassDraws& draws, const ClassLists& lists,
-                                                   std::uint32_t count) {
-  for (int s = 0; s < stages.count && count > 0; ++s) {
-    const Stage& stage = stages.stages[s];
-    if (stage.block < 0) {
-      const WindowJudge<KVec> judge{plan, stage, draws};
-      count = judge_list<KVec, 1>(judge, lists, count, 0, 1, 1);
-      continue;
-    }
-    const ScatteredBlock& block = plan.blocks[stage.block];
-    if (!block.tracked) {
-      const ScatteredJudge<KVec> judge{block, draws, ValueTable<BytesOf<KVec>>(block.values)};
-      const std::uint32_t depth = std::min(block.copies, MAX_DEPTH);
-      count = judge_list<KVec, MAX_DEPTH>(judge, lists, count, stage.from, depth,
-                                          scattered_chunk(block));
-      continue;
-    }
-    count = judge_tracked_block<KVec>(block, draws, lists, count);
+                                                   const ClassDraws& draws, const Groups& groups,
+                                                   ListPair& lists) {
+  const Stage none{};
+  std::uint32_t count =
+      judge_stage<KVec>(plan, stages.count > 0 ? stages.stages[0] : none, draws, groups, lists);
+  for (int s = 1; s < stages.count && count > 0; ++s) {
+    count =
+        judge_stage<KVec>(plan, stages.stages[s], draws, ListGroups{lists.now(), count, 0}, lists);
   }
   return count;
 }

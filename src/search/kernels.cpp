@@ -14,54 +14,73 @@ namespace shufflesort {
 namespace {
 
 // Each vector unit's entry points, every one flattened into its target.
-__attribute__((flatten)) void fill_range_portable(std::uint32_t u_first, std::uint32_t u_step,
-                                                  std::uint32_t count, const ClassLists& lists) {
-  fill_range<Shorts8>(u_first, u_step, count, lists);
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_range(const DrawPlan& plan, const StageList& stages,
+                                                  const ClassDraws& draws, std::uint32_t u_first,
+                                                  std::uint32_t u_step, std::uint32_t count,
+                                                  ListPair& lists) {
+  return judge_stages<KVec>(plan, stages, draws, RangeGroups{u_first, u_step, count}, lists);
 }
-__attribute__((flatten)) std::uint32_t take_pairs_portable(const PairTable& table,
-                                                           const PairSplit& split,
-                                                           const ClassLists& lists) {
-  return take_pairs<Shorts8>(table, split, lists);
+
+// A pair table's survivors are compacted before the stages judge them: a
+// few survive of many entries, and compacting costs less than a draw.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_pairs(const DrawPlan& plan, const StageList& stages,
+                                                  const ClassDraws& draws, const PairTable& table,
+                                                  const PairSplit& split, ListPair& lists) {
+  const std::uint32_t carried = table.carries_block ? 2 : 0;
+  const std::uint32_t taken = take_pairs<KVec>(PairGroups{table, split}, lists);
+  return judge_stages<KVec>(plan, stages, draws, ListGroups{lists.now(), taken, carried}, lists);
 }
-__attribute__((flatten)) std::uint32_t judge_stages_portable(const DrawPlan& plan,
-                                                             const StageList& stages,
-                                                             const ClassDraws& draws,
-                                                             const ClassLists& lists,
-                                                             std::uint32_t count) {
-  return judge_stages<Shorts8>(plan, stages, draws, lists, count);
+
+__attribute__((flatten)) std::uint32_t judge_range_portable(
+    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, std::uint32_t u_first,
+    std::uint32_t u_step, std::uint32_t count, ListPair& lists) {
+  return judge_range<Shorts8>(plan, stages, draws, u_first, u_step, count, lists);
+}
+__attribute__((flatten)) std::uint32_t judge_pairs_portable(
+    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const PairTable& table,
+    const PairSplit& split, ListPair& lists) {
+  return judge_pairs<Shorts8>(plan, stages, draws, table, split, lists);
 }
 
 #ifdef SHUFFLESORT_X86
-#define SHUFFLESORT_AVX2 "avx2"
-#define SHUFFLESORT_AVX512 "avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2"
-
-__attribute__((flatten, target(SHUFFLESORT_AVX2))) void fill_range_avx2(std::uint32_t u_first,
-                                                                        std::uint32_t u_step,
-                                                                        std::uint32_t count,
-                                                                        const ClassLists& lists) {
-  fill_range<Shorts16>(u_first, u_step, count, lists);
+// The portable kernel again for SSSE3, whose byte shuffle the compiler
+// uses for the look-ups and the compaction that SSE2 must do lane by lane.
+__attribute__((flatten, target("ssse3"))) std::uint32_t judge_range_ssse3(
+    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, std::uint32_t u_first,
+    std::uint32_t u_step, std::uint32_t count, ListPair& lists) {
+  return judge_range<Shorts8>(plan, stages, draws, u_first, u_step, count, lists);
 }
-__attribute__((flatten, target(SHUFFLESORT_AVX2))) std::uint32_t take_pairs_avx2(
-    const PairTable& table, const PairSplit& split, const ClassLists& lists) {
-  return take_pairs<Shorts16>(table, split, lists);
+__attribute__((flatten, target("ssse3"))) std::uint32_t judge_pairs_ssse3(
+    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const PairTable& table,
+    const PairSplit& split, ListPair& lists) {
+  return judge_pairs<Shorts8>(plan, stages, draws, table, split, lists);
 }
-__attribute__((flatten, target(SHUFFLESORT_AVX2))) std::uint32_t judge_stages_avx2(
-    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const ClassLists& lists,
-    std::uint32_t count) {
-  return judge_stages<Shorts16>(plan, stages, draws, lists, count);
+__attribute__((flatten, target("avx2"))) std::uint32_t judge_range_avx2(
+    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, std::uint32_t u_first,
+    std::uint32_t u_step, std::uint32_t count, ListPair& lists) {
+  return judge_range<Shorts16>(plan, stages, draws, u_first, u_step, count, lists);
 }
-__attribute__((flatten, target(SHUFFLESORT_AVX512))) void fill_range_avx512(
-    std::uint32_t u_first, std::uint32_t u_step, std::uint32_t count, const ClassLists& lists) {
-  fill_range<Shorts32>(u_first, u_step, count, lists);
+__attribute__((flatten, target("avx2"))) std::uint32_t judge_pairs_avx2(
+    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const PairTable& table,
+    const PairSplit& split, ListPair& lists) {
+  return judge_pairs<Shorts16>(plan, stages, draws, table, split, lists);
 }
-__attribute__((flatten, target(SHUFFLESORT_AVX512))) std::uint32_t take_pairs_avx512(
-    const PairTable& table, const PairSplit& split, const ClassLists& lists) {
-  return take_pairs<Shorts32>(table, split, lists);
+// AVX-512 with the byte permutes of VBMI and the compress of VBMI2, as on
+// Ice Lake, Sapphire Rapids and Zen 4.
+__attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2")))
+std::uint32_t
+judge_range_avx512(const DrawPlan& plan, const StageList& stages, const ClassDraws& draws,
+                   std::uint32_t u_first, std::uint32_t u_step, std::uint32_t count,
+                   ListPair& lists) {
+  return judge_range<Shorts32>(plan, stages, draws, u_first, u_step, count, lists);
 }
-__attribute__((flatten, target(SHUFFLESORT_AVX512))) std::uint32_t judge_stages_avx512(
-    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const ClassLists& lists,
-    std::uint32_t count) {
-  return judge_stages<Shorts32>(plan, stages, draws, lists, count);
+__attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2")))
+std::uint32_t
+judge_pairs_avx512(const DrawPlan& plan, const StageList& stages, const ClassDraws& draws,
+                   const PairTable& table, const PairSplit& split, ListPair& lists) {
+  return judge_pairs<Shorts32>(plan, stages, draws, table, split, lists);
 }
 #endif
 
@@ -76,13 +95,17 @@ constexpr std::string_view FIXED_KERNEL;
 
 KernelFunctions kernel_functions(Kernel kernel) {
 #ifdef SHUFFLESORT_X86
-  if (kernel == Kernel::avx512) return {fill_range_avx512, take_pairs_avx512, judge_stages_avx512};
-  if (kernel == Kernel::avx2) return {fill_range_avx2, take_pairs_avx2, judge_stages_avx2};
+  if (kernel == Kernel::avx512) return {judge_range_avx512, judge_pairs_avx512};
+  if (kernel == Kernel::avx2) return {judge_range_avx2, judge_pairs_avx2};
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("ssse3")) return {judge_range_ssse3, judge_pairs_ssse3};
 #else
   static_cast<void>(kernel);
 #endif
-  return {fill_range_portable, take_pairs_portable, judge_stages_portable};
+  return baseline_functions();
 }
+
+KernelFunctions baseline_functions() { return {judge_range_portable, judge_pairs_portable}; }
 
 const char* kernel_name(Kernel kernel) {
   switch (kernel) {
@@ -101,8 +124,7 @@ std::vector<Kernel> supported_kernels() {
 #ifdef SHUFFLESORT_X86
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) kernels.push_back(Kernel::avx2);
-  // The byte permutes of VBMI and the compress of VBMI2 as well, as on Ice
-  // Lake, Sapphire Rapids and Zen 4.
+  // The byte permutes of VBMI and the compress of VBMI2 as well.
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
       __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2")) {

@@ -12,22 +12,25 @@
 
 namespace shufflesort {
 
-// Each kernel's entry points, one class at a time.
+// Each kernel's entry points, one class at a time: the class's candidates
+// judged on `stages`, returning how many pass them all, their u first in
+// the lists that then hold the candidates.
 struct KernelFunctions {
-  // Writes candidates u_first + m * u_step (mod 2^15), m < count, to the lists.
-  void (*fill_range)(std::uint32_t u_first, std::uint32_t u_step, std::uint32_t count,
-                     const ClassLists& lists);
-  // Writes the survivors of a pair table for a class to the lists; returns
-  // how many.
-  std::uint32_t (*take_pairs)(const PairTable& table, const PairSplit& split,
-                              const ClassLists& lists);
-  // Judges `count` candidates in the lists on `stages`; returns how many
-  // pass them all, first in the lists.
-  std::uint32_t (*judge_stages)(const DrawPlan& plan, const StageList& stages,
-                                const ClassDraws& draws, const ClassLists& lists,
-                                std::uint32_t count);
+  // Candidates u_first + m * u_step (mod 2^15), m < count.
+  std::uint32_t (*judge_range)(const DrawPlan& plan, const StageList& stages,
+                               const ClassDraws& draws, std::uint32_t u_first, std::uint32_t u_step,
+                               std::uint32_t count, ListPair& lists);
+  // The candidates that pass a pair table's two draws, split for the class.
+  std::uint32_t (*judge_pairs)(const DrawPlan& plan, const StageList& stages,
+                               const ClassDraws& draws, const PairTable& table,
+                               const PairSplit& split, ListPair& lists);
 };
 
 KernelFunctions kernel_functions(Kernel kernel);
+
+// The portable kernel as the plain target compiles it, on x86 without the
+// byte shuffle of SSSE3 that kernel_functions uses where the CPU has it:
+// for the tests, since the CPUs they run on have it.
+KernelFunctions baseline_functions();
 
 }  // namespace shufflesort

@@ -105,23 +105,29 @@ SHUFFLESORT_LANE_INLINE void low_bytes(const KVec& low, const KVec& high, BytesO
   std::memcpy(reinterpret_cast<char*>(&bytes) + sizeof low_half, &high_half, sizeof high_half);
 }
 
+// Each lane's byte of `table` at the lane's `index` (below 16; a wider
+// table repeats its first 16 bytes). GCC makes it the target's byte
+// shuffle where it has one (SSSE3, NEON); clang has no such builtin, and
+// its builds, for the tests, pick the bytes one by one.
+template <typename Bytes>
+SHUFFLESORT_LANE_INLINE Bytes byte_shuffle(const Bytes& table, const Bytes& index) {
+#ifdef __clang__
+  Bytes picked;
+  for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) picked[lane] = table[index[lane] % 16];
+  return picked;
+#else
+  return __builtin_shuffle(table, index);
+#endif
+}
+
 // All-ones in the bytes whose lane holds, at the lane's `index` (below
 // 128), a set bit of the 128 bits `bits` (16 bytes repeated through the
 // vector): a byte picked by index / 8, then its bit index % 8.
 template <typename Bytes>
 SHUFFLESORT_LANE_INLINE void has_bit(const Bytes& bits, const Bytes& bit_of, const Bytes& index,
                                      Bytes& has) {
-  Bytes byte;
-  Bytes bit;
-#ifdef __clang__
-  for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) {
-    byte[lane] = bits[index[lane] >> 3];
-    bit[lane] = bit_of[index[lane] & 7];
-  }
-#else
-  byte = __builtin_shuffle(bits, (Bytes)(index >> 3));
-  bit = __builtin_shuffle(bit_of, (Bytes)(index & 7));
-#endif
+  const Bytes byte = byte_shuffle(bits, (Bytes)(index >> 3));
+  const Bytes bit = byte_shuffle(bit_of, (Bytes)(index & 7));
   has = (Bytes)((byte & bit) != 0);
 }
 

@@ -19,6 +19,29 @@ constexpr std::uint64_t FIRST_ATTEMPTS = 1u << 12;
 constexpr std::uint32_t RANGE_GROWTH = 4;
 // The share of the pair table's cost that the ranges may take first.
 constexpr double RANGE_SHARE = 1.0 / 8;
+// What visiting a class costs besides judging its candidates (moving to it,
+// setting its draws' offsets, starting each stage), in the plan's units of
+// lane cycles, in which judging 64 candidates costs the plan's cost.
+constexpr double CLASS_VISIT_COST = 500;
+constexpr double CANDIDATES_PER_COST = 64;
+
+// Where the ranges from `k_first` stop for the pair table, on a class's
+// budget of RANGE_SHARE of what the pair table costs it: an answer below
+// that is found for about what reaching it costs, and an input that has
+// none spends at most that share more.
+std::uint32_t ranges_before_pairs(const DrawPlan& plan, std::uint32_t k_first) {
+  const double budget =
+      RANGE_SHARE * (CLASS_VISIT_COST + CLASS_SIZE / CANDIDATES_PER_COST * plan.cost_with_pair);
+  double spent = 0;
+  std::uint32_t k_stop = k_first;
+  while (k_stop < CLASS_SIZE) {
+    const std::uint32_t k_end = std::max(k_stop * RANGE_GROWTH, k_stop + 1);
+    spent += CLASS_VISIT_COST + (k_end - k_stop) / CANDIDATES_PER_COST * plan.cost_without_pair;
+    if (spent > budget) break;
+    k_stop = k_end;
+  }
+  return std::min(k_stop, CLASS_SIZE);
+}
 
 // The ranges of k from `k_first` on, until one holds an answer or
 // `k_stop` is reached.
@@ -46,13 +69,16 @@ SearchContext::SearchContext(std::uint32_t seed, const Value* values, int count,
       plan(std::make_unique<DrawPlan>()),
       kernel(kernel_functions(kernel)),
       draws(std::make_unique<ClassDraws>()),
-      u_list(new std::uint16_t[LIST_SIZE]),
-      byte_lists(new std::uint8_t[std::size_t{MAX_CARRIED} * LIST_SIZE]),
-      lists{u_list.get(), {}} {
+      u_lists(new std::uint16_t[2 * std::size_t{LIST_SIZE}]),
+      byte_lists(new std::uint8_t[2 * std::size_t{MAX_CARRIED} * LIST_SIZE]) {
   std::sort(ascending.begin(), ascending.end());
   make_draw_plan(values, ascending.data(), count, *plan);
-  for (std::uint32_t j = 0; j < MAX_CARRIED; ++j) {
-    lists.bytes[j] = byte_lists.get() + j * std::size_t{LIST_SIZE};
+  for (std::size_t set = 0; set < 2; ++set) {
+    ClassLists& lists_of_set = lists.sets[set];
+    lists_of_set.u = u_lists.get() + set * LIST_SIZE;
+    for (std::uint32_t j = 0; j < MAX_CARRIED; ++j) {
+      lists_of_set.bytes[j] = byte_lists.get() + (set * MAX_CARRIED + j) * LIST_SIZE;
+    }
   }
 }
 
@@ -79,16 +105,11 @@ std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Val
   if (limit <= scanned) return std::nullopt;
   const DrawPlan& plan = *search.plan;
   const std::uint64_t classes = attempt_period(count) / CLASS_SIZE;
-  // The ranges cost about cost_without_pair an attempt, the pair table
-  // cost_with_pair for the whole period.
-  std::uint32_t k_stop = CLASS_SIZE;
-  if (plan.pair.used) {
-    const double share = RANGE_SHARE * plan.cost_with_pair / plan.cost_without_pair;
-    k_stop = static_cast<std::uint32_t>(std::max(1.0, share * CLASS_SIZE));
-  }
+  const auto k_first = static_cast<std::uint32_t>(scanned / classes);
+  const std::uint32_t k_stop = plan.pair.used ? ranges_before_pairs(plan, k_first) : CLASS_SIZE;
   std::uint32_t k_reached = 0;
-  const std::optional<std::uint64_t> found = search_ranges(
-      search, static_cast<std::uint32_t>(scanned / classes), k_stop, limit, k_reached);
+  const std::optional<std::uint64_t> found =
+      search_ranges(search, k_first, k_stop, limit, k_reached);
   if (found || k_reached >= CLASS_SIZE || k_reached * classes >= limit) return found;
   return search_pairs(search, limit);
 }

@@ -10,19 +10,42 @@
 
 namespace shufflesort {
 
-// Candidates u_first + m * u_step (mod 2^15) for m < count.
-template <typename KVec>
-SHUFFLESORT_LANE_INLINE void fill_range(std::uint32_t u_first, std::uint32_t u_step,
-                                        std::uint32_t count, const ClassLists& lists) {
-  constexpr std::uint32_t LANES = SHORT_LANES<KVec>;
-  const KVec mask = broadcast<KVec>(LCG_OUTPUT_MASK);
-  KVec u = (lane_numbers<KVec>() * broadcast<KVec>(u_step) + broadcast<KVec>(u_first)) & mask;
-  const KVec step = broadcast<KVec>(u_step * LANES);
-  for (std::uint32_t m = 0; m < count; m += LANES) {
-    std::memcpy(lists.u + m, &u, sizeof u);
-    u = (u + step) & mask;
+// A class's candidates waiting in the lists, with the first `carried` of
+// their bytes, a group at a time.
+struct ListGroups {
+  const ClassLists& lists;
+  std::uint32_t count;
+  std::uint32_t carried;
+
+  std::uint32_t size() const { return count; }
+
+  template <typename KVec, std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE bool load(std::uint32_t start, ClassLanes<KVec, N>& lanes) const {
+    load_group(lists, start, count, carried, lanes);
+    return true;
   }
-}
+};
+
+// The candidates u_first + m * u_step (mod 2^15), m < count: a range of a
+// class's attempts.
+struct RangeGroups {
+  std::uint32_t u_first;
+  std::uint32_t u_step;
+  std::uint32_t count;
+
+  std::uint32_t size() const { return count; }
+
+  template <typename KVec, std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE bool load(std::uint32_t start, ClassLanes<KVec, N>& lanes) const {
+    constexpr std::uint32_t LANES = SHORT_LANES<KVec>;
+    const KVec steps = lane_numbers<KVec>() * broadcast<KVec>(u_step);
+    const KVec mask = broadcast<KVec>(LCG_OUTPUT_MASK);
+    lanes.u[0] = (steps + broadcast<KVec>(u_first + start * u_step)) & mask;
+    lanes.u[1] = (steps + broadcast<KVec>(u_first + (start + LANES) * u_step)) & mask;
+    lanes.alive = lanes_below<KVec>(count - start);
+    return true;
+  }
+};
 
 // For each byte, its eight bits as eight bytes of all-ones or zero.
 struct BitExpansions {
@@ -53,61 +76,75 @@ SHUFFLESORT_LANE_INLINE void bits_to_bytes(std::uint64_t bits, Bytes& flags) {
 
 #ifdef SHUFFLESORT_X86
 __attribute__((target("avx2"))) inline void bits_to_bytes(std::uint64_t bits, Bytes32& flags) {
-  const __m256i spread = _mm256_shuffle_epi8(
+  const __m256i spread_bytes = _mm256_shuffle_epi8(
       _mm256_set1_epi32(static_cast<int>(bits)),
       _mm256_setr_epi64x(0, 0x0101010101010101, 0x0202020202020202, 0x0303030303030303));
   const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201));
-  flags = (Bytes32)_mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
+  flags = (Bytes32)_mm256_cmpeq_epi8(_mm256_and_si256(spread_bytes, bit), bit);
 }
 __attribute__((target("avx512bw"))) inline void bits_to_bytes(std::uint64_t bits, Bytes64& flags) {
   flags = (Bytes64)_mm512_movm_epi8(bits);
 }
 #endif
 
-// The survivors of `table` for a class split by `split`: their u and, when
-// the table carries a block, the block's c_0 and c_1 (judges.h). Returns
-// how many.
-template <typename KVec>
-SHUFFLESORT_LANE_INLINE std::uint32_t take_pairs(const PairTable& table, const PairSplit& split,
-                                                 const ClassLists& lists) {
-  using Bytes = BytesOf<KVec>;
-  using Signed = SignedBytesOf<KVec>;
-  constexpr std::uint32_t SIZE = GROUP<KVec>;
-  const std::uint64_t* low_row = table.row(split.low_row);
-  const std::uint64_t* high_row = table.row(split.high_row);
-  const Bytes divisor = broadcast_byte<Bytes>(table.second_divisor);
-  std::uint32_t found = 0;
-  for (std::uint32_t start = 0; start < table.entries; start += SIZE) {
+// The candidates of a class that pass a pair table's two draws, from the
+// table's entries a group at a time: their u, and when the table judges a
+// block's first two draws, the block's c_0 and c_1 (judges.h).
+struct PairGroups {
+  const PairTable& table;
+  PairSplit split;
+
+  std::uint32_t size() const { return table.entries; }
+
+  template <typename KVec, std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE bool load(std::uint32_t start, ClassLanes<KVec, N>& lanes) const {
+    using Bytes = BytesOf<KVec>;
+    using Signed = SignedBytesOf<KVec>;
+    constexpr std::uint32_t SIZE = GROUP<KVec>;
     const std::uint32_t word = start / 64;
     const std::uint32_t first = start % 64;
     // Entries below the split take the low row.
     const std::uint32_t below = split.split > start ? split.split - start : 0;
     const std::uint64_t below_bits =
         below >= 64 ? ~std::uint64_t{0} : ((std::uint64_t{1} << below) - 1) << first;
-    const std::uint64_t bits = (low_row[word] & below_bits) | (high_row[word] & ~below_bits);
+    const std::uint64_t bits = (table.row(split.low_row)[word] & below_bits) |
+                               (table.row(split.high_row)[word] & ~below_bits);
     const std::uint64_t group_bits =
         SIZE == 64 ? bits : (bits >> first) & ((std::uint64_t{1} << (SIZE % 64)) - 1);
-    if (group_bits == 0) continue;
-    ClassLanes<KVec, 2> lanes;
+    if (group_bits == 0) return false;
     std::memcpy(&lanes.u, table.u.data() + start, sizeof lanes.u);
     bits_to_bytes(group_bits, lanes.alive);
-    std::uint32_t carried = 0;
-    if (table.carries_block) {
-      Bytes lead;
-      Bytes part;
-      std::memcpy(&lead, table.lead_index.data() + start, sizeof lead);
-      std::memcpy(&part, table.second_part.data() + start, sizeof part);
-      const Bytes low = lanes_below<KVec>(below);
-      const Bytes rho = (broadcast_byte<Bytes>(split.low_row) & low) |
-                        (broadcast_byte<Bytes>(split.high_row) & ~low);
-      Bytes second = part + rho;
-      second -= (Bytes)(second >= divisor) & divisor;
-      lanes.bytes[0] = lead + (Bytes)((Signed)lead > (Signed)second);  // -1 where above
-      lanes.bytes[1] = second;
-      carried = 2;
+    if constexpr (N >= 2) {
+      if (table.carries_block) {
+        Bytes lead;
+        Bytes part;
+        std::memcpy(&lead, table.lead_index.data() + start, sizeof lead);
+        std::memcpy(&part, table.second_part.data() + start, sizeof part);
+        const Bytes low = lanes_below<KVec>(below);
+        const Bytes rho = (broadcast_byte<Bytes>(split.low_row) & low) |
+                          (broadcast_byte<Bytes>(split.high_row) & ~low);
+        const Bytes divisor = broadcast_byte<Bytes>(table.second_divisor);
+        Bytes second = part + rho;
+        second -= (Bytes)(second >= divisor) & divisor;
+        lanes.bytes[0] = lead + (Bytes)((Signed)lead > (Signed)second);  // -1 where above
+        lanes.bytes[1] = second;
+      }
     }
-    append_alive(lanes, carried, lists, found);
+    return true;
   }
+};
+
+// Writes the survivors of a pair table to the next set of lists, which
+// then holds the candidates; returns how many.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE std::uint32_t take_pairs(const PairGroups& groups, ListPair& lists) {
+  const std::uint32_t carried = groups.table.carries_block ? 2 : 0;
+  std::uint32_t found = 0;
+  for (std::uint32_t start = 0; start < groups.size(); start += GROUP<KVec>) {
+    ClassLanes<KVec, 2> lanes;
+    if (groups.load(start, lanes)) append_alive(lanes, carried, lists.next(), found);
+  }
+  lists.flip();
   return found;
 }
 
