@@ -33,14 +33,17 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_pairs(const DrawPlan& plan, const St
   return judge_stages<KVec>(plan, stages, draws, ListGroups{lists.now(), taken, carried}, lists);
 }
 
-__attribute__((flatten)) std::uint32_t judge_range_portable(
-    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, std::uint32_t u_first,
-    std::uint32_t u_step, std::uint32_t count, ListPair& lists) {
+// Not flattened: without SSSE3 the compiler spills every byte shuffle to
+// the stack, and the flattened kernel's frame would take some 90 KiB. As
+// separate functions the judges take a few KiB each, one at a time.
+std::uint32_t judge_range_portable(const DrawPlan& plan, const StageList& stages,
+                                   const ClassDraws& draws, std::uint32_t u_first,
+                                   std::uint32_t u_step, std::uint32_t count, ListPair& lists) {
   return judge_range<Shorts8>(plan, stages, draws, u_first, u_step, count, lists);
 }
-__attribute__((flatten)) std::uint32_t judge_pairs_portable(
-    const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const PairTable& table,
-    const PairSplit& split, ListPair& lists) {
+std::uint32_t judge_pairs_portable(const DrawPlan& plan, const StageList& stages,
+                                   const ClassDraws& draws, const PairTable& table,
+                                   const PairSplit& split, ListPair& lists) {
   return judge_pairs<Shorts8>(plan, stages, draws, table, split, lists);
 }
 
