@@ -46,11 +46,15 @@ TEST(Divisor, LanesTakeTheExactRemainderOfEveryResult) {
   }
 }
 
+// A file's tests and blocks: window tests, blocks, and tests of blocks'
+// last draws; `tracked` is how many blocks follow their larger values, or
+// -1 where either judge may serve.
 struct PlanShape {
   std::vector<Value> values;
   int window_tests;
-  int tracked_blocks;
-  int scattered_blocks;
+  int blocks;
+  int last_draw_tests;
+  int tracked;
 };
 
 // `count` values alternating 0 and 1.
@@ -69,52 +73,65 @@ std::vector<Value> spread_ones(std::size_t zeros, std::size_t ones) {
 
 TEST(DrawPlan, EachKindOfBlockGetsItsTestsAndJudge) {
   const std::vector<PlanShape> shapes = {
-      {{3, 1, 2}, 2, 0, 0},            // distinct: a window per draw but the last
-      {{1, 1, 2, 2}, 2, 0, 0},         // ones together: windows of 2 then 1
-      {{2, 1, 2, 1}, 0, 1, 0},         // ones among twos: 2 larger values to track
-      {{5, 5, 5}, 0, 0, 0},            // all equal: nothing can fail
-      {spread_ones(90, 9), 0, 1, 0},   // long, few larger values: tracked
-      {spread_ones(80, 16), 0, 0, 1},  // more larger values: the earlier draws cost less
-      {alternating(34), 0, 0, 1},      // 17 larger values: too many to track
-      {{0, 9, 0, 0, 7, 0}, 1, 1, 0},   // zeros among 7 and 9; then 7 is a single
+      {{3, 1, 2}, 2, 0, 0, 0},            // distinct: a window per draw but the last
+      {{1, 1, 2, 2}, 2, 0, 0, 0},         // ones together: windows of 2 then 1
+      {{2, 1, 2, 1}, 0, 1, 1, -1},        // ones among twos, none before the first
+      {{5, 5, 5}, 0, 0, 0, 0},            // all equal: nothing can fail
+      {spread_ones(90, 9), 0, 1, 0, 1},   // long, few larger values: tracked; no gap empty
+      {spread_ones(80, 16), 0, 1, 0, 0},  // more larger values: the early draws cost less
+      {alternating(34), 0, 1, 1, 0},      // 17 larger values: too many to track
+      {{0, 9, 0, 0, 7, 0}, 1, 1, 0, -1},  // zeros among 7 and 9; then 7 is a single
   };
   for (const PlanShape& shape : shapes) {
     const auto plan = plan_of(shape.values);
     int windows = 0;
     int first_draws = 0;
-    for (int t = 0; t < plan->test_count; ++t)
-      (plan->tests[t].block < 0 ? windows : first_draws) += 1;
+    int last_draws = 0;
+    for (int t = 0; t < plan->test_count; ++t) {
+      const shufflesort::FixedTest& test = plan->tests[t];
+      const bool last_draw = std::any_of(plan->blocks, plan->blocks + plan->block_count,
+                                         [&](const shufflesort::ScatteredBlock& block) {
+                                           return test.draw == block.first_draw + block.copies - 1;
+                                         });
+      (test.block >= 0 ? first_draws : last_draw ? last_draws : windows) += 1;
+    }
     int tracked = 0;
     for (int b = 0; b < plan->block_count; ++b) tracked += plan->blocks[b].tracked ? 1 : 0;
     const std::string name = testing::PrintToString(shape.values);
     EXPECT_EQ(windows, shape.window_tests) << name;
-    EXPECT_EQ(tracked, shape.tracked_blocks) << name;
-    EXPECT_EQ(plan->block_count - tracked, shape.scattered_blocks) << name;
+    EXPECT_EQ(plan->block_count, shape.blocks) << name;
+    EXPECT_EQ(last_draws, shape.last_draw_tests) << name;
+    if (shape.tracked >= 0) {
+      EXPECT_EQ(tracked, shape.tracked) << name;
+    }
     EXPECT_EQ(first_draws, plan->block_count) << name;  // each block's first draw is a fixed test
     EXPECT_EQ(shufflesort::any_test(*plan), plan->test_count > 0) << name;
   }
 }
 
-// How often each window test and block is judged by `list`, and from
-// which draw of the block.
+// That `list` judges each test but the first draws of blocks once, and
+// each block once, from its first draw, or the pair's block from its
+// third, before any other block and after only stages that keep its
+// bytes.
 void expect_covers(const DrawPlan& plan, const shufflesort::StageList& list, bool after_pair) {
   std::vector<int> tests(static_cast<std::size_t>(plan.test_count));
   std::vector<int> blocks(static_cast<std::size_t>(plan.block_count));
+  bool before_carried_on = after_pair && plan.pair.block >= 0;
   for (int s = 0; s < list.count; ++s) {
     const shufflesort::Stage& stage = list.stages[s];
     for (int t = 0; t < stage.test_count; ++t) ++tests[static_cast<std::size_t>(stage.tests[t])];
+    const bool carried_on = after_pair && stage.block >= 0 && stage.block == plan.pair.block;
+    if (carried_on) before_carried_on = false;
+    EXPECT_EQ(stage.keeps, before_carried_on ? 2u : 0u) << "stage " << s;
     if (stage.block < 0) continue;
+    EXPECT_FALSE(before_carried_on) << "a block before the pair's";
     ++blocks[static_cast<std::size_t>(stage.block)];
-    const bool carried_on = after_pair && stage.block == plan.pair.block;
     EXPECT_EQ(stage.from, carried_on ? 2u : 0u);
-    if (carried_on) {
-      EXPECT_EQ(s, 0);  // its lanes carry its first draws to it
-    }
   }
   for (int t = 0; t < plan.test_count; ++t) {
     const bool in_pair = after_pair && (t == plan.pair.lead_test || t == plan.pair.second_test);
-    const bool window = plan.tests[t].block < 0;
-    EXPECT_EQ(tests[static_cast<std::size_t>(t)], window && !in_pair ? 1 : 0) << "test " << t;
+    const bool staged = plan.tests[t].block < 0;
+    EXPECT_EQ(tests[static_cast<std::size_t>(t)], staged && !in_pair ? 1 : 0) << "test " << t;
   }
   for (int b = 0; b < plan.block_count; ++b) EXPECT_EQ(blocks[static_cast<std::size_t>(b)], 1);
 }

@@ -86,7 +86,6 @@ class ClassFrame {
   std::uint32_t state_ = 0;           // after its candidate 0's first draw
   std::uint32_t lead_offset_ = 0;     // e_L
   std::uint32_t step_ = 1;            // d
-  std::uint32_t step_inverse_ = 1;
 };
 
 }  // namespace shufflesort

@@ -15,8 +15,8 @@ namespace {
 constexpr double INDEX_COST = 11;     // a draw's compacted index
 constexpr double WINDOW_COST = 3;     // its window compare
 constexpr double TRACKED_COST = 2.2;  // each larger value a tracked lane follows
-constexpr double LOOKUP_COST = 7;     // a scattered draw's look-up of its entry
-constexpr double CARRIED_COST = 3.3;  // each earlier draw a scattered lane carries
+constexpr double LOOKUP_COST = 1;     // a scattered draw's look-up of its entry
+constexpr double CARRIED_COST = 3.1;  // each earlier draw a scattered lane carries
 constexpr double ENTRY_COST = 12;     // a pair table's entries taken out for a class
 
 // A block's first pool: which of its compacted indices hold the block's
@@ -67,15 +67,71 @@ Judging block_judging(const ScatteredBlock& block, std::uint32_t from) {
   return block_judging(block, from, block.tracked);
 }
 
-void add_window(DrawPlan& plan, std::uint32_t draw, std::uint32_t pool_size, std::uint32_t low,
-                std::uint32_t width) {
+void add_test(DrawPlan& plan, std::uint32_t draw, std::uint32_t pool_size, const IndexSet& allowed,
+              std::uint32_t allowed_count, int block) {
   FixedTest& test = plan.tests[plan.test_count++];
   test.draw = draw;
   test.pool_size = pool_size;
-  test.low = low;
-  test.width = width;
-  for (std::uint32_t index = low; index < low + width; ++index) test.allowed.add(index);
-  test.pass_chance = double(width) / pool_size;
+  test.allowed = allowed;
+  test.block = block;
+  test.pass_chance = double(allowed_count) / pool_size;
+}
+
+void add_window(DrawPlan& plan, std::uint32_t draw, std::uint32_t pool_size, std::uint32_t low,
+                std::uint32_t width) {
+  IndexSet window;
+  for (std::uint32_t index = low; index < low + width; ++index) window.add(index);
+  add_test(plan, draw, pool_size, window, width, -1);
+}
+
+// The last draw of a scattered block: the gaps between the larger values
+// of its first pool that hold a copy, numbered by the larger values before
+// them. A test only when some gap holds none.
+void add_last_draw(DrawPlan& plan, const ScatteredBlock& block) {
+  IndexSet gaps;
+  std::uint32_t gap = 0;
+  std::uint32_t held = 0;
+  for (std::uint32_t index = 0; index < block.pool_size; ++index) {
+    if (!block.values.has(index)) {
+      ++gap;
+    } else if (!gaps.has(gap)) {
+      gaps.add(gap);
+      ++held;
+    }
+  }
+  if (held <= block.larger) {
+    add_test(plan, block.first_draw + block.copies - 1, block.larger + 1, gaps, held, -1);
+  }
+}
+
+// A tracked block's draws are judged until about half the candidates are
+// left (most draws pass, each a little less often), between 3 and 12 at a
+// time: compacting costs about a draw. A scattered block's, whose lanes
+// die sooner and carry more, until about 0.3 are left, and at least two.
+constexpr double TRACKED_CHUNK_SURVIVAL = 0.5;
+constexpr std::uint32_t TRACKED_CHUNK_LEAST = 3;
+constexpr std::uint32_t TRACKED_CHUNK_MOST = 12;
+constexpr double SCATTERED_CHUNK_SURVIVAL = 0.3;
+constexpr std::uint32_t SCATTERED_CHUNK_LEAST = 2;
+
+// The least chunk from `least` on whose draws pass, each about as often as
+// the block's first, no more than `survival` of the candidates.
+std::uint32_t chunk_for(const ScatteredBlock& block, double survival, std::uint32_t least,
+                        std::uint32_t most) {
+  const double chance = double(block.copies) / double(block.pool_size);
+  std::uint32_t chunk = least;
+  double left = 1;
+  for (std::uint32_t q = 0; q < least; ++q) left *= chance;
+  for (; left > survival && chunk < most; left *= chance) ++chunk;
+  return chunk;
+}
+
+std::uint32_t tracked_chunk(const ScatteredBlock& block) {
+  return chunk_for(block, TRACKED_CHUNK_SURVIVAL, TRACKED_CHUNK_LEAST, TRACKED_CHUNK_MOST);
+}
+
+std::uint32_t scattered_chunk(const ScatteredBlock& block) {
+  return chunk_for(block, SCATTERED_CHUNK_SURVIVAL, SCATTERED_CHUNK_LEAST, MAX_DEPTH);
 }
 
 void add_scattered(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_draw,
@@ -92,12 +148,9 @@ void add_scattered(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_dr
   for (std::uint32_t index = 0; index < pool.size && block.larger <= MAX_TRACKED; ++index) {
     if (!pool.values.has(index)) block.larger_indices[tracked++] = static_cast<std::uint8_t>(index);
   }
-  FixedTest& test = plan.tests[plan.test_count++];
-  test.draw = first_draw;
-  test.pool_size = pool.size;
-  test.allowed = pool.values;
-  test.block = plan.block_count++;
-  test.pass_chance = double(copies) / pool.size;
+  block.chunk = block.tracked ? tracked_chunk(block) : scattered_chunk(block);
+  add_test(plan, first_draw, pool.size, pool.values, copies, plan.block_count++);
+  add_last_draw(plan, block);
 }
 
 // The blocks of the values from smallest to largest. The largest value's
@@ -141,7 +194,7 @@ Judging judging_of(const DrawPlan& plan, const Stage& stage) {
 
 // Orders `stages` so that the expected cost is least: a stage of cost c
 // that passes a share p goes before one of cost c' and share p' when
-// c / (1 - p) < c' / (1 - p'). Window tests stand one to a stage here.
+// c / (1 - p) < c' / (1 - p'). Fixed tests stand one to a stage here.
 void order_stages(const DrawPlan& plan, StageList& list) {
   std::stable_sort(list.stages, list.stages + list.count, [&](const Stage& a, const Stage& b) {
     const Judging x = judging_of(plan, a);
@@ -150,7 +203,7 @@ void order_stages(const DrawPlan& plan, StageList& list) {
   });
 }
 
-// Joins runs of window tests into stages of up to MAX_STAGE_TESTS, each
+// Joins runs of fixed tests into stages of up to MAX_STAGE_TESTS, each
 // stopping once about STAGE_CHANCE of its candidates is left, and adds up
 // the expected cost.
 void group_windows(const DrawPlan& plan, StageList& list) {
@@ -160,7 +213,7 @@ void group_windows(const DrawPlan& plan, StageList& list) {
     const Stage& stage = list.stages[s];
     Stage* last = grouped.count > 0 ? &grouped.stages[grouped.count - 1] : nullptr;
     const bool joins = stage.block < 0 && last != nullptr && last->block < 0 &&
-                       last->test_count < MAX_STAGE_TESTS &&
+                       last->keeps == stage.keeps && last->test_count < MAX_STAGE_TESTS &&
                        judging_of(plan, *last).pass_chance > STAGE_CHANCE;
     if (joins) {
       last->tests[last->test_count++] = stage.tests[0];
@@ -174,7 +227,7 @@ void group_windows(const DrawPlan& plan, StageList& list) {
   list = grouped;
 }
 
-// The stages for every window test and block, leaving out what `pair`
+// The stages for every fixed test and block, leaving out what `pair`
 // judges: its tests, or its block's first two draws.
 StageList stages_without(const DrawPlan& plan, const DrawPair& pair) {
   StageList list;
@@ -190,11 +243,17 @@ StageList stages_without(const DrawPlan& plan, const DrawPair& pair) {
     stage.from = b == pair.block ? 2 : 0;
   }
   order_stages(plan, list);
-  // The pair's block carries on first: its lanes come with the bytes of
-  // its first two draws, which no other stage keeps.
-  std::stable_partition(list.stages, list.stages + list.count, [&](const Stage& stage) {
-    return stage.block >= 0 && stage.block == pair.block;
-  });
+  // The pair's block carries on before any other block: its lanes come
+  // with the bytes of its first two draws, which only test stages keep.
+  if (pair.block >= 0) {
+    Stage* const first_block = std::find_if(list.stages, list.stages + list.count,
+                                            [](const Stage& stage) { return stage.block >= 0; });
+    Stage* const carried_on =
+        std::find_if(list.stages, list.stages + list.count,
+                     [&](const Stage& stage) { return stage.block == pair.block; });
+    std::rotate(first_block, carried_on, carried_on + 1);
+    for (Stage* stage = list.stages; stage != first_block; ++stage) stage->keeps = 2;
+  }
   group_windows(plan, list);
   return list;
 }

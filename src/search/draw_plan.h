@@ -13,7 +13,8 @@
 // together, so its draw q must hit the window low .. low+copies-1-q. The
 // other draws of a block whose copies are scattered among larger values
 // are judged draw after draw, each lane keeping what the block's earlier
-// draws did (judges.h).
+// draws did (judges.h); its last draw also gets a fixed test that any
+// ordered attempt passes (FixedTest).
 #pragma once
 
 #include <cstdint>
@@ -22,11 +23,19 @@
 
 namespace shufflesort {
 
-// A set of compacted pool indices, all below 128.
+// A set of compacted pool indices, all below 128, as bits, and as the
+// lanes look it up: 16 bytes of bits, and a byte of all-ones or zero for
+// each index.
 struct IndexSet {
   std::uint64_t words[2] = {};
+  std::uint8_t bits[16] = {};
+  std::uint8_t flags[128] = {};
 
-  void add(std::uint32_t index) { words[index / 64] |= std::uint64_t{1} << (index % 64); }
+  void add(std::uint32_t index) {
+    words[index / 64] |= std::uint64_t{1} << (index % 64);
+    bits[index / 8] |= static_cast<std::uint8_t>(1u << (index % 8));
+    flags[index] = 0xFF;
+  }
   bool has(std::uint32_t index) const { return ((words[index / 64] >> (index % 64)) & 1) != 0; }
 };
 
@@ -42,15 +51,18 @@ struct Divisor {
 
 Divisor make_divisor(std::uint32_t divisor);
 
-// A draw judged on its own: its compacted index must be in `allowed`,
-// which is the window [low, low + width) unless the test is the first draw
-// of a scattered block (`block`).
+// A draw judged on its own: its compacted index must be in `allowed`. The
+// first draw of a scattered block (`block`) is judged by the block's own
+// judge, and by a pair table; the others are judged in stages of their
+// own. Most are exact: a window of copies that stand together, or the
+// first draw of a block. The last draw of a scattered block is judged too,
+// by a test that any ordered attempt passes but others may pass as well:
+// seen from the end, the shuffle puts the block's last copy back among the
+// larger values, so its index must be a gap between them that holds a copy.
 struct FixedTest {
   std::uint32_t draw = 0;
   std::uint32_t pool_size = 0;  // the divisor of the draw's result
   IndexSet allowed;
-  std::uint32_t low = 0;
-  std::uint32_t width = 0;
   int block = -1;
   double pass_chance = 1;
 };
@@ -72,8 +84,10 @@ struct ScatteredBlock {
   IndexSet values;              // the first pool's indices holding the block's value
   std::uint32_t larger = 0;     // values in the first pool larger than the block's
   bool tracked = false;
-  std::uint8_t larger_indices[MAX_TRACKED] = {};  // their indices, when tracked
+  std::uint8_t larger_indices[MAX_TRACKED] = {};  // their indices, when few enough to track
   double pass_chance = 1;                         // of the whole block
+  // Draws judged between two compactions of the survivors.
+  std::uint32_t chunk = 2;
 };
 
 // Two draws judged at once by a pair table (pair_table.h): two fixed tests,
@@ -88,18 +102,21 @@ struct DrawPair {
   double pass_chance = 1;
 };
 
-// The most window tests judged before the survivors are compacted, and the
+// The most fixed tests judged before the survivors are compacted, and the
 // share of candidates at which a stage of them stops.
 constexpr int MAX_STAGE_TESTS = 8;
 constexpr double STAGE_CHANCE = 0.5;
 
-// One stage of judging: window tests, or a scattered block from its draw
-// `from` on (the draws before it already judged, and carried by the lanes).
+// One stage of judging: fixed tests, or a scattered block from its draw
+// `from` on (the draws before it already judged, and carried by the
+// lanes). Test stages before the pair's block keep the two bytes its
+// lanes carry (`keeps`).
 struct Stage {
   int tests[MAX_STAGE_TESTS] = {};
   int test_count = 0;
   int block = -1;
   std::uint32_t from = 0;
+  std::uint32_t keeps = 0;
 };
 
 // The stages in judging order, and what they cost a candidate on average,

@@ -5,7 +5,7 @@
 // survivors are compacted with the bytes their lanes carry, and the next
 // chunk carries on from there, never judging a draw twice and keeping the
 // lanes full.
-//   - Window tests need nothing from earlier draws.
+//   - Fixed tests need nothing from earlier draws.
 //   - A tracked block's lanes follow each larger value's compacted index,
 //     and a draw fails when it takes one; the larger values above it move
 //     down.
@@ -26,24 +26,26 @@
 
 namespace shufflesort {
 
-// The first pool's entries that hold a block's value, to be looked up by
-// the lanes: as 128 bits (16 bytes, repeated through the vector) and each
-// lane's bit of a byte.
+// Each lane's bit of a byte, 1 << (lane % 8), for vectors of up to 64 bytes.
+constexpr std::uint8_t BIT_OF_LANE[64] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
+                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
+                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
+                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+
+// A set of compacted indices (the first pool's entries that hold a block's
+// value, or the indices a test allows) as the lanes look it up: as 128
+// bits (16 bytes, repeated through the vector) and each lane's bit of a
+// byte.
 template <typename Bytes>
 struct ValueTable {
   Bytes bits;
   Bytes bit_of;
 
-  explicit ValueTable(const IndexSet& values) {
-    std::uint8_t bytes[sizeof(Bytes)] = {};
-    for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) {
-      bytes[lane] = static_cast<std::uint8_t>(values.words[lane % 16 / 8] >> (8 * (lane % 8)));
+  explicit ValueTable(const IndexSet& set) {
+    for (std::size_t at = 0; at < sizeof(Bytes); at += sizeof set.bits) {
+      std::memcpy(reinterpret_cast<char*>(&bits) + at, set.bits, sizeof set.bits);
     }
-    std::memcpy(&bits, bytes, sizeof bits);
-    for (std::uint32_t lane = 0; lane < sizeof(Bytes); ++lane) {
-      bytes[lane] = static_cast<std::uint8_t>(1u << (lane % 8));
-    }
-    std::memcpy(&bit_of, bytes, sizeof bit_of);
+    std::memcpy(&bit_of, BIT_OF_LANE, sizeof bit_of);
   }
 
   SHUFFLESORT_LANE_INLINE Bytes holds(const Bytes& entry) const {
@@ -61,11 +63,9 @@ struct ValueTable<Bytes64> {
   Bytes64 low;  // entries 0 to 63
   Bytes64 high;
 
-  explicit ValueTable(const IndexSet& values) {
-    std::uint8_t bytes[128] = {};
-    for (std::uint32_t entry = 0; entry < 128; ++entry) bytes[entry] = values.has(entry) ? 0xFF : 0;
-    std::memcpy(&low, bytes, sizeof low);
-    std::memcpy(&high, bytes + sizeof low, sizeof high);
+  explicit ValueTable(const IndexSet& set) {
+    std::memcpy(&low, set.flags, sizeof low);
+    std::memcpy(&high, set.flags + sizeof low, sizeof high);
   }
 
   SHUFFLESORT_LANE_INLINE Bytes64 holds(const Bytes64& entry) const {
@@ -83,12 +83,17 @@ template <typename KVec, std::uint32_t N, typename Judge, typename Groups>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_chunk(const Judge& judge, const Groups& groups,
                                                   std::uint32_t first, std::uint32_t end,
                                                   std::uint32_t kept_bytes, ListPair& lists) {
+  // A copy of the lists' pointers, which the stores cannot change.
+  const ClassLists out = lists.next();
   std::uint32_t kept = 0;
   for (std::uint32_t start = 0; start < groups.size(); start += GROUP<KVec>) {
     ClassLanes<KVec, N> lanes;
+    // Test stages keep the bytes their candidates came with: none, from a
+    // range, which the compiler cannot tell. Two zeroed bytes cost little.
+    if constexpr (N <= 2) lanes = ClassLanes<KVec, N>{};
     if (!groups.load(start, lanes)) continue;
     judge.apply(lanes, first, end);
-    if (any_lane(lanes.alive)) append_alive(lanes, kept_bytes, lists.next(), kept);
+    if (any_lane(lanes.alive)) append_alive(lanes, kept_bytes, out, kept);
   }
   lists.flip();
   return kept;
@@ -120,7 +125,9 @@ template <typename KVec, typename Judge, typename Groups>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_all(const Judge& judge, const Groups& groups,
                                                 ListPair& lists, std::uint32_t from,
                                                 std::uint32_t depth, std::uint32_t chunk) {
-  const auto kept_bytes = [&](std::uint32_t end) { return end < depth ? judge.carried(end) : 0; };
+  const auto kept_bytes = [&](std::uint32_t end) {
+    return end < depth ? judge.carried(end) : judge.after();
+  };
   std::uint32_t end = std::min(depth, from + chunk);
   std::uint32_t count = judge_chunk_fitting<KVec>(judge, groups, from, end, kept_bytes(end), lists);
   for (std::uint32_t first = end; first < depth && count > 0; first = end) {
@@ -131,43 +138,29 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_all(const Judge& judge, const Groups
   return count;
 }
 
-// A stage of window tests, all judged in one chunk.
+// A stage of fixed tests, all judged in one chunk; the lanes keep the
+// bytes they came with (Stage::keeps).
 template <typename KVec>
-struct WindowJudge {
-  static constexpr std::uint32_t MOST = 1;
+struct TestJudge {
+  static constexpr std::uint32_t MOST = 2;
+  using Bytes = BytesOf<KVec>;
   const DrawPlan& plan;
   const Stage& stage;
   const ClassDraws& draws;
 
-  static constexpr std::uint32_t carried(std::uint32_t /*draw*/) { return 0; }
+  std::uint32_t carried(std::uint32_t /*draw*/) const { return stage.keeps; }
+  std::uint32_t after() const { return stage.keeps; }
 
   template <std::uint32_t N>
   SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, N>& lanes, std::uint32_t /*first*/,
                                      std::uint32_t /*end*/) const {
-    using Bytes = BytesOf<KVec>;
     for (int t = 0; t < stage.test_count && any_lane(lanes.alive); ++t) {
       const FixedTest& test = plan.tests[stage.tests[t]];
-      const Bytes index = draw_indices(draws, test.draw, lanes);
-      lanes.alive &= (Bytes)((Bytes)(index - broadcast_byte<Bytes>(test.low)) <
-                             broadcast_byte<Bytes>(test.width));
+      const ValueTable<Bytes> allowed(test.allowed);
+      lanes.alive &= allowed.holds(draw_indices(draws, test.draw, lanes));
     }
   }
 };
-
-// A tracked block's draws are judged until about half the candidates are
-// left (most draws pass, each a little less often), between 3 and 12 at a
-// time: compacting costs about a draw.
-constexpr double TRACKED_CHUNK_SURVIVAL = 0.5;
-
-inline std::uint32_t tracked_chunk(const ScatteredBlock& block) {
-  const double chance = double(block.copies) / double(block.pool_size);
-  std::uint32_t chunk = 3;
-  for (double left = chance * chance * chance; left > TRACKED_CHUNK_SURVIVAL && chunk < 12;
-       left *= chance) {
-    ++chunk;
-  }
-  return chunk;
-}
 
 template <typename KVec, std::uint32_t TRACKED>
 struct TrackedJudge {
@@ -179,6 +172,7 @@ struct TrackedJudge {
 
   // The positions, once the block's first chunk has set them.
   static constexpr std::uint32_t carried(std::uint32_t draw) { return draw == 0 ? 0 : TRACKED; }
+  static constexpr std::uint32_t after() { return 0; }
 
   template <std::uint32_t N>
   SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, N>& lanes, std::uint32_t first,
@@ -206,22 +200,6 @@ struct TrackedJudge {
   }
 };
 
-// A scattered block's draws are judged until about this share of the
-// candidates is left, and at least two at a time, as compacting costs about
-// a draw.
-constexpr double SCATTERED_CHUNK_SURVIVAL = 0.3;
-constexpr std::uint32_t SCATTERED_CHUNK_LEAST = 2;
-
-inline std::uint32_t scattered_chunk(const ScatteredBlock& block) {
-  const double chance = double(block.copies) / double(block.pool_size);
-  std::uint32_t chunk = SCATTERED_CHUNK_LEAST;
-  for (double left = chance * chance; left > SCATTERED_CHUNK_SURVIVAL && chunk < MAX_DEPTH;
-       left *= chance) {
-    ++chunk;
-  }
-  return chunk;
-}
-
 template <typename KVec>
 struct ScatteredJudge {
   static constexpr std::uint32_t MOST = MAX_DEPTH;
@@ -232,6 +210,7 @@ struct ScatteredJudge {
   ValueTable<Bytes> values;
 
   static constexpr std::uint32_t carried(std::uint32_t draw) { return draw; }  // c_0 .. c_(draw-1)
+  static constexpr std::uint32_t after() { return 0; }
 
   // Draw q, whose lanes carry q bytes.
   template <std::uint32_t N>
@@ -278,7 +257,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_tracked(const ScatteredBlock& block,
     }
   }
   const TrackedJudge<KVec, TRACKED> judge{block, draws};
-  return judge_all<KVec>(judge, groups, lists, 0, block.copies, tracked_chunk(block));
+  return judge_all<KVec>(judge, groups, lists, 0, block.copies, block.chunk);
 }
 
 // Judges the candidates of `groups` on `stage`; returns how many pass, in
@@ -288,7 +267,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stage(const DrawPlan& plan, const St
                                                   const ClassDraws& draws, const Groups& groups,
                                                   ListPair& lists) {
   if (stage.block < 0) {
-    const WindowJudge<KVec> judge{plan, stage, draws};
+    const TestJudge<KVec> judge{plan, stage, draws};
     return judge_all<KVec>(judge, groups, lists, 0, 1, 1);
   }
   const ScatteredBlock& block = plan.blocks[stage.block];
@@ -296,7 +275,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stage(const DrawPlan& plan, const St
   const ValueTable<BytesOf<KVec>> values(block.values);
   const ScatteredJudge<KVec> judge{block, draws, values};
   return judge_all<KVec>(judge, groups, lists, stage.from, std::min(block.copies, MAX_DEPTH),
-                         scattered_chunk(block));
+                         block.chunk);
 }
 
 // Judges the candidates of `groups` on `stages` in turn; returns how many
@@ -310,8 +289,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, const S
   std::uint32_t count =
       judge_stage<KVec>(plan, stages.count > 0 ? stages.stages[0] : none, draws, groups, lists);
   for (int s = 1; s < stages.count && count > 0; ++s) {
-    count =
-        judge_stage<KVec>(plan, stages.stages[s], draws, ListGroups{lists.now(), count, 0}, lists);
+    const ListGroups waiting{lists.now(), count, stages.stages[s - 1].keeps};
+    count = judge_stage<KVec>(plan, stages.stages[s], draws, waiting, lists);
   }
   return count;
 }

@@ -13,7 +13,7 @@ namespace shufflesort {
 // A class's candidates waiting in the lists, with the first `carried` of
 // their bytes, a group at a time.
 struct ListGroups {
-  const ClassLists& lists;
+  ClassLists lists;  // a copy of the pointers, which the stores cannot change
   std::uint32_t count;
   std::uint32_t carried;
 
@@ -91,10 +91,34 @@ __attribute__((target("avx512bw"))) inline void bits_to_bytes(std::uint64_t bits
 // table's entries a group at a time: their u, and when the table judges a
 // block's first two draws, the block's c_0 and c_1 (judges.h).
 struct PairGroups {
-  const PairTable& table;
-  PairSplit split;
+  // The table's lists and the class's rows, taken out once: every byte
+  // the judges store might be any of them, as far as the compiler knows.
+  const std::uint64_t* low_row;
+  const std::uint64_t* high_row;
+  const std::uint16_t* u;
+  const std::uint8_t* lead_index;
+  const std::uint8_t* second_part;
+  std::uint32_t entries;
+  std::uint32_t split;
+  std::uint32_t low_rho;
+  std::uint32_t high_rho;
+  std::uint32_t divisor;
+  bool carries_block;
 
-  std::uint32_t size() const { return table.entries; }
+  PairGroups(const PairTable& table, const PairSplit& split)
+      : low_row(table.row(split.low_row)),
+        high_row(table.row(split.high_row)),
+        u(table.u.data()),
+        lead_index(table.lead_index.data()),
+        second_part(table.second_part.data()),
+        entries(table.entries),
+        split(split.split),
+        low_rho(split.low_row),
+        high_rho(split.high_row),
+        divisor(table.second_divisor),
+        carries_block(table.carries_block) {}
+
+  std::uint32_t size() const { return entries; }
 
   template <typename KVec, std::uint32_t N>
   SHUFFLESORT_LANE_INLINE bool load(std::uint32_t start, ClassLanes<KVec, N>& lanes) const {
@@ -104,28 +128,28 @@ struct PairGroups {
     const std::uint32_t word = start / 64;
     const std::uint32_t first = start % 64;
     // Entries below the split take the low row.
-    const std::uint32_t below = split.split > start ? split.split - start : 0;
+    const std::uint32_t below = split > start ? split - start : 0;
     const std::uint64_t below_bits =
         below >= 64 ? ~std::uint64_t{0} : ((std::uint64_t{1} << below) - 1) << first;
-    const std::uint64_t bits = (table.row(split.low_row)[word] & below_bits) |
-                               (table.row(split.high_row)[word] & ~below_bits);
+    const std::uint64_t bits = (low_row[word] & below_bits) | (high_row[word] & ~below_bits);
     const std::uint64_t group_bits =
         SIZE == 64 ? bits : (bits >> first) & ((std::uint64_t{1} << (SIZE % 64)) - 1);
     if (group_bits == 0) return false;
-    std::memcpy(&lanes.u, table.u.data() + start, sizeof lanes.u);
+    std::memcpy(&lanes.u, u + start, sizeof lanes.u);
     bits_to_bytes(group_bits, lanes.alive);
     if constexpr (N >= 2) {
-      if (table.carries_block) {
+      if (carries_block) {
         Bytes lead;
         Bytes part;
-        std::memcpy(&lead, table.lead_index.data() + start, sizeof lead);
-        std::memcpy(&part, table.second_part.data() + start, sizeof part);
-        const Bytes low = lanes_below<KVec>(below);
-        const Bytes rho = (broadcast_byte<Bytes>(split.low_row) & low) |
-                          (broadcast_byte<Bytes>(split.high_row) & ~low);
-        const Bytes divisor = broadcast_byte<Bytes>(table.second_divisor);
+        std::memcpy(&lead, lead_index + start, sizeof lead);
+        std::memcpy(&part, second_part + start, sizeof part);
+        Bytes low;
+        bits_to_bytes(below_bits >> first, low);
+        const Bytes rho =
+            (broadcast_byte<Bytes>(low_rho) & low) | (broadcast_byte<Bytes>(high_rho) & ~low);
+        const Bytes by = broadcast_byte<Bytes>(divisor);
         Bytes second = part + rho;
-        second -= (Bytes)(second >= divisor) & divisor;
+        second -= (Bytes)(second >= by) & by;
         lanes.bytes[0] = lead + (Bytes)((Signed)lead > (Signed)second);  // -1 where above
         lanes.bytes[1] = second;
       }
@@ -138,11 +162,12 @@ struct PairGroups {
 // then holds the candidates; returns how many.
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t take_pairs(const PairGroups& groups, ListPair& lists) {
-  const std::uint32_t carried = groups.table.carries_block ? 2 : 0;
+  const std::uint32_t carried = groups.carries_block ? 2 : 0;
+  const ClassLists out = lists.next();
   std::uint32_t found = 0;
   for (std::uint32_t start = 0; start < groups.size(); start += GROUP<KVec>) {
     ClassLanes<KVec, 2> lanes;
-    if (groups.load(start, lanes)) append_alive(lanes, carried, lists.next(), found);
+    if (groups.load(start, lanes)) append_alive(lanes, carried, out, found);
   }
   lists.flip();
   return found;
