@@ -44,7 +44,8 @@ struct PairTable {
   std::vector<std::uint64_t> passes;
 
   const std::uint64_t* row(std::uint32_t rho) const {
-    return passes.data() + std::size_t{rho} * words;
+    const std::size_t first_word = std::size_t{rho} * words;
+    return passes.data() + first_word;
   }
 };
 
