@@ -15,8 +15,11 @@ namespace {
 // Attempts judged one by one before the classes: the classes' lanes cost
 // about as much as replaying this many attempts of a dozen values.
 constexpr std::uint64_t FIRST_ATTEMPTS = 1u << 12;
-// How much each range of candidates is wider than the one before.
+// How much each range of candidates is wider than the one before, and
+// the narrowest: a group of the widest lanes, which costs about what one
+// candidate costs, so that the first ranges are not mostly visits.
 constexpr std::uint32_t RANGE_GROWTH = 4;
+constexpr std::uint32_t NARROWEST_RANGE = 64;
 // The share of the pair table's cost that the ranges may take first.
 constexpr double RANGE_SHARE = 1.0 / 8;
 // What visiting a class costs besides judging its candidates (moving to it,
@@ -25,6 +28,9 @@ constexpr double RANGE_SHARE = 1.0 / 8;
 // measured, about 150 of them.
 constexpr double CLASS_VISIT_COST = 150;
 constexpr double CANDIDATES_PER_COST = 64;
+
+// Where the range that starts at candidate k ends.
+std::uint32_t range_end(std::uint32_t k) { return std::max(k * RANGE_GROWTH, k + NARROWEST_RANGE); }
 
 // Where the ranges from `k_first` stop for the pair table, on a class's
 // budget of RANGE_SHARE of what the pair table costs it: an answer below
@@ -37,7 +43,7 @@ std::uint32_t ranges_before_pairs(const DrawPlan& plan, std::uint32_t k_first) {
   double left = budget;
   std::uint32_t k_stop = k_first;
   while (k_stop < CLASS_SIZE && left > CLASS_VISIT_COST) {
-    const std::uint32_t k_end = std::max(k_stop * RANGE_GROWTH, k_stop + 1);
+    const std::uint32_t k_end = range_end(k_stop);
     const double affordable = (left - CLASS_VISIT_COST) / per_candidate;
     left -= CLASS_VISIT_COST + (k_end - k_stop) * per_candidate;
     k_stop = std::min(k_end, k_stop + static_cast<std::uint32_t>(std::min(affordable, 1e9)));
@@ -53,7 +59,7 @@ std::optional<std::uint64_t> search_ranges(SearchContext& search, std::uint32_t 
   const std::uint64_t classes = attempt_period(search.count) / CLASS_SIZE;
   k_reached = k_first;
   while (k_reached < k_stop && k_reached * classes < limit) {
-    const std::uint32_t k_end = std::min(k_stop, std::max(k_reached * RANGE_GROWTH, k_reached + 1));
+    const std::uint32_t k_end = std::min(k_stop, range_end(k_reached));
     const std::optional<std::uint64_t> found = search_range(search, k_reached, k_end, limit);
     k_reached = k_end;
     if (found) return found;
