@@ -119,6 +119,32 @@ TEST(AttemptSearch, FindsPlantedAttemptsForEveryCount) {
   }
 }
 
+// Around where the classes take over from the attempts checked one by one
+// (thousands to hundreds of thousands of attempts in, by the count), with
+// values so many that the planted attempt is the first in order: distinct
+// ones, whose search ends in a pair table, and two values, seven copies of
+// the larger, whose search is ranges only.
+TEST(SlowSearch, FindsPlantedAttemptsWhereTheClassesTakeOver) {
+  std::mt19937 random(7);
+  for (int count : {13, 31, 64, 99}) {
+    for (bool distinct : {true, false}) {
+      if (!distinct && count < 64) continue;  // then the planted attempt is seldom the first
+      for (std::uint64_t planted : {4500u, 45000u, 60000u, 140000u, 300000u}) {
+        const std::uint32_t seed = random();
+        const std::vector<Value> values = planted_by_rank(
+            seed, count, planted, [&](int rank) { return distinct ? rank : rank / (count - 7); });
+        const std::optional<std::uint64_t> expected = replay(seed, values, planted + 1);
+        ASSERT_TRUE(expected.has_value());
+        for (Kernel kernel : shufflesort::supported_kernels()) {
+          EXPECT_EQ(search(seed, values, shufflesort::attempt_period(count), kernel), expected)
+              << shufflesort::kernel_name(kernel) << " kernel, " << count << " values, "
+              << (distinct ? "distinct" : "seven larger") << ", planted at " << planted;
+        }
+      }
+    }
+  }
+}
+
 TEST(SlowSearch, KnownLongSearches) {
   const std::vector<Value> twelve = {12, 2, 11, 5, 7, 1, 3, 9, 4, 10, 6, 8};
   const std::vector<Value> thirteen = {2, 11, 5, 4, 3, 7, 1, 9, 8, 10, 13, 12, 6};

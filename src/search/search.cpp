@@ -12,9 +12,13 @@ namespace shufflesort {
 
 namespace {
 
-// Attempts judged one by one before the classes: the classes' lanes cost
-// about as much as replaying this many attempts of a dozen values.
+// Attempts checked one by one before the classes. The first range visits
+// every class, which costs about what checking four attempts of each costs;
+// so the attempts up to there are checked one by one, at least 4096, and at
+// most 2^22 values' worth, as each check walks the values.
 constexpr std::uint64_t FIRST_ATTEMPTS = 1u << 12;
+constexpr std::uint64_t FIRST_ATTEMPTS_PER_CLASS = 4;
+constexpr std::uint64_t FIRST_VALUES = 1u << 22;
 // How much each range of candidates is wider than the one before, and
 // the narrowest: a group of the widest lanes, which costs about what one
 // candidate costs, so that the first ranges are not mostly visits.
@@ -28,6 +32,12 @@ constexpr double RANGE_SHARE = 1.0 / 8;
 // measured, about 150 of them.
 constexpr double CLASS_VISIT_COST = 150;
 constexpr double CANDIDATES_PER_COST = 64;
+
+std::uint64_t attempts_checked_first(int count) {
+  const std::uint64_t classes = attempt_period(count) / CLASS_SIZE;
+  const std::uint64_t affordable = FIRST_VALUES / static_cast<std::uint64_t>(std::max(count, 1));
+  return std::max(FIRST_ATTEMPTS, std::min(affordable, FIRST_ATTEMPTS_PER_CLASS * classes));
+}
 
 // Where the range that starts at candidate k ends.
 std::uint32_t range_end(std::uint32_t k) { return std::max(k * RANGE_GROWTH, k + NARROWEST_RANGE); }
@@ -104,7 +114,7 @@ std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Val
                                                    int count, std::uint64_t limit, Kernel kernel) {
   limit = std::min(limit, attempt_period(count));
   SearchContext search(seed, values, count, kernel);
-  const std::uint64_t scanned = std::min(limit, FIRST_ATTEMPTS);
+  const std::uint64_t scanned = std::min(limit, attempts_checked_first(count));
   const AffineMap next_attempt = generator_steps(static_cast<std::uint64_t>(count));
   std::uint32_t state = seed;
   for (std::uint64_t attempt = 0; attempt < scanned; ++attempt, state = next_attempt(state)) {
