@@ -50,31 +50,35 @@ bool comes_out_in_order(const Value* shuffled, int count) {
 
 namespace {
 
-// The file positions not yet drawn, as bits: draw idx takes the idx-th of
-// them, found by counting bits instead of compacting an array.
+// The file positions not yet drawn, as bits, and how many each word holds:
+// draw idx takes the idx-th of them, found by counting instead of
+// compacting an array.
 class UndrawnPositions {
  public:
   explicit UndrawnPositions(int count) {
-    for (int p = 0; p < count; ++p) words_[p / 64] |= std::uint64_t{1} << (p % 64);
+    for (int word = 0; word * 64 < count; ++word) {
+      const int in_word = count - word * 64;
+      words_[word] = in_word >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << in_word) - 1;
+      undrawn_[word] = in_word >= 64 ? 64 : in_word;
+    }
   }
 
   // Takes the undrawn position of rank `idx` and returns it.
   int take(int idx) {
     int word = 0;
-    for (int below = __builtin_popcountll(words_[0]); idx >= below;
-         below = __builtin_popcountll(words_[word])) {
-      idx -= below;
-      ++word;
-    }
+    for (; idx >= undrawn_[word]; ++word) idx -= undrawn_[word];
     std::uint64_t bits = words_[word];
     for (; idx > 0; --idx) bits &= bits - 1;  // drop the lower undrawn positions
     const int bit = __builtin_ctzll(bits);
     words_[word] &= ~(std::uint64_t{1} << bit);
+    --undrawn_[word];
     return word * 64 + bit;
   }
 
  private:
-  std::uint64_t words_[(MAX_VALUES + 63) / 64] = {};
+  static constexpr int WORDS = (MAX_VALUES + 63) / 64;
+  std::uint64_t words_[WORDS] = {};
+  int undrawn_[WORDS] = {};
 };
 
 }  // namespace
