@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "draw_plans.h"
 #include "random_values.h"
 #include "search/pair_table.h"
 #include "search/search.h"
@@ -21,15 +22,6 @@ using shufflesort::DrawPlan;
 using shufflesort::Value;
 
 namespace {
-
-std::unique_ptr<DrawPlan> plan_of(const std::vector<Value>& values) {
-  std::vector<Value> ascending = values;
-  std::sort(ascending.begin(), ascending.end());
-  auto plan = std::make_unique<DrawPlan>();
-  shufflesort::make_draw_plan(values.data(), ascending.data(), static_cast<int>(values.size()),
-                              *plan);
-  return plan;
-}
 
 // Draw i's result in attempt `attempt` from `seed`, by the literal generator.
 int literal_result(std::uint32_t seed, int count, std::uint64_t attempt, int draw) {

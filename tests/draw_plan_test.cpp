@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "draw_plans.h"
 #include "random_values.h"
 #include "search/class_lanes.h"
 
@@ -17,15 +18,6 @@ using shufflesort::DrawPlan;
 using shufflesort::Value;
 
 namespace {
-
-std::unique_ptr<DrawPlan> plan_of(const std::vector<Value>& values) {
-  std::vector<Value> ascending = values;
-  std::sort(ascending.begin(), ascending.end());
-  auto plan = std::make_unique<DrawPlan>();
-  shufflesort::make_draw_plan(values.data(), ascending.data(), static_cast<int>(values.size()),
-                              *plan);
-  return plan;
-}
 
 TEST(Divisor, LanesTakeTheExactRemainderOfEveryResult) {
   for (std::uint32_t divisor = 2; divisor <= 128; ++divisor) {

@@ -70,6 +70,16 @@ std::vector<std::pair<std::string, shufflesort::KernelFunctions>> all_kernels() 
   return kernels;
 }
 
+// A search context over `values` whose lanes are the given kernel's.
+std::unique_ptr<shufflesort::SearchContext> context_for(
+    const std::vector<Value>& values, std::uint32_t seed,
+    const shufflesort::KernelFunctions& functions) {
+  auto context = std::make_unique<shufflesort::SearchContext>(
+      seed, values.data(), static_cast<int>(values.size()), Kernel::portable);
+  context->kernel = functions;
+  return context;
+}
+
 std::vector<std::uint16_t> sorted(const std::uint16_t* list, std::uint32_t count) {
   std::vector<std::uint16_t> values(list, list + count);
   std::sort(values.begin(), values.end());
@@ -108,9 +118,8 @@ TEST(Judges, EachStageKeepsExactlyTheCandidatesThatPassIt) {
   for (int trial = 0; trial < 120; ++trial) {
     const std::vector<Value> values = some_file(random);
     for (const auto& [kernel, functions] : all_kernels()) {
-      shufflesort::SearchContext search(random(), values.data(), static_cast<int>(values.size()),
-                                        Kernel::portable);
-      search.kernel = functions;
+      const auto context = context_for(values, random(), functions);
+      shufflesort::SearchContext& search = *context;
       const DrawPlan& plan = *search.plan;
       shufflesort::ClassFrame frame(search.seed, plan, 0);
       frame.fill_constants(*search.draws);
@@ -152,9 +161,8 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
   for (int trial = 0; trial < 400 && blocks < 40; ++trial) {
     const std::vector<Value> values = some_file(random);
     for (const auto& [kernel, functions] : all_kernels()) {
-      shufflesort::SearchContext search(random(), values.data(), static_cast<int>(values.size()),
-                                        Kernel::portable);
-      search.kernel = functions;
+      const auto context = context_for(values, random(), functions);
+      shufflesort::SearchContext& search = *context;
       const DrawPlan& plan = *search.plan;
       if (!plan.pair.used || plan.pair.block < 0) break;
       ++blocks;
