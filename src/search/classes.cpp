@@ -6,6 +6,10 @@
 
 namespace shufflesort {
 
+std::uint32_t class_count(int count) {
+  return static_cast<std::uint32_t>(attempt_period(count) / CLASS_SIZE);
+}
+
 namespace {
 
 // Each draw's offset in a class: its result's part (a^i l + c_i) >> 16
@@ -29,7 +33,7 @@ void fill_offsets(int count, std::uint32_t low, std::uint32_t lead_offset,
 ClassFrame::ClassFrame(std::uint32_t seed, const DrawPlan& plan, std::uint32_t lead)
     : plan_(plan),
       lead_(lead),
-      classes_(static_cast<std::uint32_t>(attempt_period(plan.count) / CLASS_SIZE)),
+      classes_(class_count(plan.count)),
       next_attempt_(generator_steps(static_cast<std::uint64_t>(plan.count))),
       next_in_class_(generator_steps(std::uint64_t{classes_} * static_cast<unsigned>(plan.count))),
       first_state_(generator_steps(1)(seed)) {

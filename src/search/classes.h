@@ -26,6 +26,10 @@ namespace shufflesort {
 // Results are 15 bits: a class has this many candidates.
 constexpr std::uint32_t CLASS_SIZE = LCG_OUTPUT_MASK + 1;
 
+// How many residue classes the attempts of `count` values fall into: the
+// attempt period over the class size.
+std::uint32_t class_count(int count);
+
 // A 16-bit number twice in a 32-bit word: a 32-bit broadcast, one
 // instruction, spreads it through 16-bit lanes.
 constexpr std::uint32_t twice(std::uint32_t half) { return (half & 0xFFFF) * 0x10001u; }

@@ -34,7 +34,7 @@ constexpr double CLASS_VISIT_COST = 150;
 constexpr double CANDIDATES_PER_COST = 64;
 
 std::uint64_t attempts_checked_first(int count) {
-  const std::uint64_t classes = attempt_period(count) / CLASS_SIZE;
+  const std::uint64_t classes = class_count(count);
   const std::uint64_t affordable = FIRST_VALUES / static_cast<std::uint64_t>(std::max(count, 1));
   return std::max(FIRST_ATTEMPTS, std::min(affordable, FIRST_ATTEMPTS_PER_CLASS * classes));
 }
@@ -66,7 +66,7 @@ std::uint32_t ranges_before_pairs(const DrawPlan& plan, std::uint32_t k_first) {
 std::optional<std::uint64_t> search_ranges(SearchContext& search, std::uint32_t k_first,
                                            std::uint32_t k_stop, std::uint64_t limit,
                                            std::uint32_t& k_reached) {
-  const std::uint64_t classes = attempt_period(search.count) / CLASS_SIZE;
+  const std::uint64_t classes = class_count(search.count);
   k_reached = k_first;
   while (k_reached < k_stop && k_reached * classes < limit) {
     const std::uint32_t k_end = std::min(k_stop, range_end(k_reached));
@@ -122,7 +122,7 @@ std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Val
   }
   if (limit <= scanned) return std::nullopt;
   const DrawPlan& plan = *search.plan;
-  const std::uint64_t classes = attempt_period(count) / CLASS_SIZE;
+  const std::uint64_t classes = class_count(count);
   const auto k_first = static_cast<std::uint32_t>(scanned / classes);
   const std::uint32_t k_stop = plan.pair.used ? ranges_before_pairs(plan, k_first) : CLASS_SIZE;
   std::uint32_t k_reached = 0;
