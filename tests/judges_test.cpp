@@ -151,6 +151,49 @@ TEST(Judges, EachStageKeepsExactlyTheCandidatesThatPassIt) {
   EXPECT_GT(judged[2], 20);
 }
 
+// A scattered block whose candidates pass more draws than its lanes keep
+// in registers (16): files of 17 to 40 zeros and two to four larger
+// values, the zeros' block judged scattered (the plan would track it), in
+// chunks of every length, so that chunks end before, at and past the
+// registers' end, and many candidates pass the whole block.
+TEST(Judges, ScatteredBlockPastTheRegisters) {
+  std::mt19937 random(41);
+  int survivors = 0;
+  for (int trial = 0; trial < 24; ++trial) {
+    std::vector<Value> values(17 + random() % 24, 0);
+    const std::size_t larger = 2 + random() % 3;
+    for (std::size_t i = 0; i < larger; ++i) values[i] = 1 + static_cast<Value>(random() % 2);
+    std::shuffle(values.begin(), values.end(), random);
+    for (const auto& [kernel, functions] : all_kernels()) {
+      const auto context = context_for(values, random(), functions);
+      shufflesort::SearchContext& search = *context;
+      DrawPlan& plan = *search.plan;
+      if (plan.block_count == 0) break;  // the zeros stand together
+      shufflesort::ScatteredBlock& zeros = plan.blocks[0];
+      ASSERT_EQ(zeros.copies, values.size() - larger);
+      zeros.tracked = false;
+      zeros.chunk = 1 + static_cast<std::uint32_t>(trial) % 20;
+      shufflesort::StageList one;
+      one.stages[0].block = 0;
+      one.count = 1;
+      shufflesort::ClassFrame frame(search.seed, plan, 0);
+      frame.fill_constants(*search.draws);
+      frame.enter(random() % frame.classes(), *search.draws);
+      std::vector<std::uint16_t> expected;
+      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
+        if (stage_passes(plan, one.stages[0], *search.draws, u))
+          expected.push_back(static_cast<std::uint16_t>(u));
+      }
+      const std::uint32_t passed = search.kernel.judge_range(plan, one, *search.draws, 0, 1,
+                                                             shufflesort::CLASS_SIZE, search.lists);
+      ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+          << kernel << " kernel, " << values.size() << " values, chunk " << zeros.chunk;
+      survivors += static_cast<int>(expected.size());
+    }
+  }
+  EXPECT_GT(survivors, 1000);
+}
+
 // A pair table that judges a block's first two draws hands the block's
 // judge the bytes of those draws: together they keep exactly the
 // candidates whose whole block passes.

@@ -212,36 +212,73 @@ struct ScatteredJudge {
   static constexpr std::uint32_t carried(std::uint32_t draw) { return draw; }  // c_0 .. c_(draw-1)
   static constexpr std::uint32_t after() { return 0; }
 
-  // Draw q, whose lanes carry q bytes.
+  // Draw q, whose lanes carry q bytes (`earlier`, one for each earlier draw) and are `alive`.
   template <std::uint32_t N>
-  SHUFFLESORT_LANE_INLINE void draw(ClassLanes<KVec, N>& lanes, std::uint32_t q) const {
+  SHUFFLESORT_LANE_INLINE void draw(const ClassLanes<KVec, N>& lanes, std::uint32_t q,
+                                    Bytes* earlier, Bytes& alive) const {
     const Bytes index = draw_indices(draws, block.first_draw + q, lanes);
     Bytes entry = index + static_cast<std::uint8_t>(q);
 #pragma GCC unroll 16
     for (std::uint32_t j = 0; j < q; ++j) {
-      const auto above = (Signed)lanes.bytes[j] > (Signed)index;
+      const auto above = (Signed)earlier[j] > (Signed)index;
       entry = above ? entry - 1 : entry;
-      lanes.bytes[j] = above ? lanes.bytes[j] - 1 : lanes.bytes[j];
+      earlier[j] = above ? earlier[j] - 1 : earlier[j];
     }
-    lanes.bytes[q] = index;
-    lanes.alive &= values.holds(entry);
+    earlier[q] = index;
+    alive &= values.holds(entry);
   }
 
-  // Draws [first, end). Up to 16 bytes the loops unroll whole, so that
-  // every byte is named and stays in a register.
+  // Draws [first, end) of lanes that carry up to M bytes, in local copies
+  // of the bytes and flags: the loops unroll whole, so that every byte is
+  // named and stays in a register. Returns the draws judged. (GCC cannot
+  // see that the bytes below `first` are the ones the lanes were loaded
+  // with: candidates from a range carry none, and start at draw 0.)
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+  template <std::uint32_t M, std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE std::uint32_t draw_in_registers(ClassLanes<KVec, N>& lanes,
+                                                          std::uint32_t first,
+                                                          std::uint32_t end) const {
+    Bytes earlier[M] = {};
+    Bytes alive = lanes.alive;
+#pragma GCC unroll 16
+    for (std::uint32_t j = 0; j < M; ++j) {
+      if (j >= first) break;
+      earlier[j] = lanes.bytes[j];
+    }
+    std::uint32_t judged = first;
+#pragma GCC unroll 16
+    for (std::uint32_t q = 0; q < M; ++q) {
+      if (q < first) continue;
+      if (q >= end || !any_lane(alive)) break;
+      draw(lanes, q, earlier, alive);
+      judged = q + 1;
+    }
+#pragma GCC unroll 16
+    for (std::uint32_t j = 0; j < M; ++j) {
+      if (j >= judged) break;
+      lanes.bytes[j] = earlier[j];
+    }
+    lanes.alive = alive;
+    return judged;
+  }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+  // Draws [first, end): those up to the 16th in registers, the later ones
+  // with the bytes in memory.
   template <std::uint32_t N>
   SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, N>& lanes, std::uint32_t first,
                                      std::uint32_t end) const {
-    if constexpr (N <= 16) {
-#pragma GCC unroll 16
-      for (std::uint32_t q = 0; q < N; ++q) {
-        if (q < first) continue;
-        if (q >= end || !any_lane(lanes.alive)) break;
-        draw(lanes, q);
-      }
-    } else {
-      for (std::uint32_t q = first; q < end && any_lane(lanes.alive); ++q) draw(lanes, q);
+    constexpr std::uint32_t IN_REGISTERS = N < 16 ? N : 16;
+    std::uint32_t q = first;
+    if (q < IN_REGISTERS) {
+      q = draw_in_registers<IN_REGISTERS>(lanes, q, std::min(end, IN_REGISTERS));
     }
+    for (; q < end && any_lane(lanes.alive); ++q) draw(lanes, q, lanes.bytes, lanes.alive);
   }
 };
 
