@@ -86,6 +86,32 @@ std::vector<std::uint16_t> sorted(const std::uint16_t* list, std::uint32_t count
   return values;
 }
 
+// The candidates k = first .. first+count-1 of `frame`'s class that pass
+// `stage`: as the literal draws keep them, and as the kernel's range judge
+// keeps them, each sorted.
+struct Judged {
+  std::vector<std::uint16_t> expected;
+  std::vector<std::uint16_t> kept;
+};
+
+Judged judge_range_of(shufflesort::SearchContext& search, const shufflesort::ClassFrame& frame,
+                      const Stage& stage, std::uint32_t first, std::uint32_t count) {
+  Judged judged;
+  for (std::uint32_t k = first; k < first + count; ++k) {
+    const auto u = static_cast<std::uint16_t>(frame.candidate(k));
+    if (stage_passes(*search.plan, stage, *search.draws, u)) judged.expected.push_back(u);
+  }
+  std::sort(judged.expected.begin(), judged.expected.end());
+  shufflesort::StageList one;
+  one.stages[0] = stage;
+  one.count = 1;
+  const std::uint32_t passed =
+      search.kernel.judge_range(*search.plan, one, *search.draws, frame.candidate(first),
+                                frame.candidate_step(), count, search.lists);
+  judged.kept = sorted(search.lists.now().u, passed);
+  return judged;
+}
+
 // Files that bring every kind of stage with survivors: a few kinds at
 // random, half of them short; or a few copies of the smallest value among
 // many larger ones (a scattered block that some candidates pass); or
@@ -125,24 +151,16 @@ TEST(Judges, EachStageKeepsExactlyTheCandidatesThatPassIt) {
       frame.fill_constants(*search.draws);
       frame.enter(random() % frame.classes(), *search.draws);
       for (int s = 0; s < plan.all_stages.count; ++s) {
-        shufflesort::StageList one;
-        one.stages[0] = plan.all_stages.stages[s];
-        one.count = 1;
+        const Stage& stage = plan.all_stages.stages[s];
         const std::uint32_t first = random() % shufflesort::CLASS_SIZE;
         const std::uint32_t count = 1 + random() % shufflesort::CLASS_SIZE;
-        std::vector<std::uint16_t> expected;
-        for (std::uint32_t k = first; k < first + count; ++k) {
-          const auto u = static_cast<std::uint16_t>(frame.candidate(k));
-          if (stage_passes(plan, one.stages[0], *search.draws, u)) expected.push_back(u);
-        }
-        std::sort(expected.begin(), expected.end());
-        const std::uint32_t passed =
-            search.kernel.judge_range(plan, one, *search.draws, frame.candidate(first),
-                                      frame.candidate_step(), count, search.lists);
-        ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+        const Judged judged_range = judge_range_of(search, frame, stage, first, count);
+        ASSERT_EQ(judged_range.kept, judged_range.expected)
             << kernel << " kernel, stage " << s << " of " << values.size() << " values";
-        const int block = one.stages[0].block;
-        if (!expected.empty()) ++judged[block < 0 ? 0 : plan.blocks[block].tracked ? 1 : 2];
+        const int block = stage.block;
+        if (!judged_range.expected.empty()) {
+          ++judged[block < 0 ? 0 : plan.blocks[block].tracked ? 1 : 2];
+        }
       }
     }
   }
@@ -173,22 +191,15 @@ TEST(Judges, ScatteredBlockPastTheRegisters) {
       ASSERT_EQ(zeros.copies, values.size() - larger);
       zeros.tracked = false;
       zeros.chunk = 1 + static_cast<std::uint32_t>(trial) % 20;
-      shufflesort::StageList one;
-      one.stages[0].block = 0;
-      one.count = 1;
+      Stage zeros_stage;
+      zeros_stage.block = 0;
       shufflesort::ClassFrame frame(search.seed, plan, 0);
       frame.fill_constants(*search.draws);
       frame.enter(random() % frame.classes(), *search.draws);
-      std::vector<std::uint16_t> expected;
-      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
-        if (stage_passes(plan, one.stages[0], *search.draws, u))
-          expected.push_back(static_cast<std::uint16_t>(u));
-      }
-      const std::uint32_t passed = search.kernel.judge_range(plan, one, *search.draws, 0, 1,
-                                                             shufflesort::CLASS_SIZE, search.lists);
-      ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+      const Judged judged = judge_range_of(search, frame, zeros_stage, 0, shufflesort::CLASS_SIZE);
+      ASSERT_EQ(judged.kept, judged.expected)
           << kernel << " kernel, " << values.size() << " values, chunk " << zeros.chunk;
-      survivors += static_cast<int>(expected.size());
+      survivors += static_cast<int>(judged.expected.size());
     }
   }
   EXPECT_GT(survivors, 1000);
