@@ -1,23 +1,11 @@
-// Building the draw plan: blocks, their tests, the pair, and the order of
-// judging that costs least.
+// Building the draw plan: the blocks of the values and their fixed tests.
 #include "search/draw_plan.h"
 
-#include <algorithm>
+#include "search/stage_order.h"
 
 namespace shufflesort {
 
 namespace {
-
-// What the lanes spend on a group of 64 candidates, in cycles, measured on
-// the widest kernel (Zen 4) by judging whole periods of files of zeros and
-// 2 to 16 ones with either judge. Only the ratios matter: they choose each
-// block's judge, the order of the stages and whether a pair table pays.
-constexpr double INDEX_COST = 11;     // a draw's compacted index
-constexpr double WINDOW_COST = 3;     // its window compare
-constexpr double TRACKED_COST = 2.2;  // each larger value a tracked lane follows
-constexpr double LOOKUP_COST = 1;     // a scattered draw's look-up of its entry
-constexpr double CARRIED_COST = 3.1;  // each earlier draw a scattered lane carries
-constexpr double ENTRY_COST = 12;     // a pair table's entries taken out for a class
 
 // A block's first pool: which of its compacted indices hold the block's
 // value, given that every smaller value has been drawn.
@@ -42,29 +30,6 @@ FirstPool first_pool(const Value* values, int count, Value value) {
     ++pool.size;
   }
   return pool;
-}
-
-// A stage's cost for a candidate that reaches it, and its pass chance.
-struct Judging {
-  double cost = 0;
-  double pass_chance = 1;
-};
-
-// Judging `block` from its draw `from` on, tracked or scattered: a tracked
-// draw costs each larger value, a scattered one each earlier draw.
-Judging block_judging(const ScatteredBlock& block, std::uint32_t from, bool tracked) {
-  Judging judging;
-  const std::uint32_t depth = tracked ? block.copies : std::min(block.copies, MAX_DEPTH);
-  for (std::uint32_t q = from; q < depth; ++q) {
-    const double draw_cost = tracked ? TRACKED_COST * block.larger : CARRIED_COST * q + LOOKUP_COST;
-    judging.cost += judging.pass_chance * (INDEX_COST + draw_cost);
-    judging.pass_chance *= double(block.copies - q) / (block.pool_size - q);
-  }
-  return judging;
-}
-
-Judging block_judging(const ScatteredBlock& block, std::uint32_t from) {
-  return block_judging(block, from, block.tracked);
 }
 
 void add_test(DrawPlan& plan, std::uint32_t draw, std::uint32_t pool_size, const IndexSet& allowed,
@@ -142,8 +107,7 @@ void add_scattered(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_dr
   block.pool_size = pool.size;
   block.values = pool.values;
   block.larger = pool.size - copies;
-  block.tracked = block.larger <= MAX_TRACKED &&
-                  block_judging(block, 0, true).cost < block_judging(block, 0, false).cost;
+  block.tracked = block.larger <= MAX_TRACKED && tracking_pays(block);
   std::uint32_t tracked = 0;
   for (std::uint32_t index = 0; index < pool.size && block.larger <= MAX_TRACKED; ++index) {
     if (!pool.values.has(index)) block.larger_indices[tracked++] = static_cast<std::uint8_t>(index);
@@ -182,111 +146,6 @@ void add_blocks(DrawPlan& plan, const Value* values, const Value* ascending, int
   }
 }
 
-Judging judging_of(const DrawPlan& plan, const Stage& stage) {
-  if (stage.block >= 0) return block_judging(plan.blocks[stage.block], stage.from);
-  Judging judging;
-  for (int t = 0; t < stage.test_count; ++t) {
-    judging.cost += judging.pass_chance * (INDEX_COST + WINDOW_COST);
-    judging.pass_chance *= plan.tests[stage.tests[t]].pass_chance;
-  }
-  return judging;
-}
-
-// Orders `stages` so that the expected cost is least: a stage of cost c
-// that passes a share p goes before one of cost c' and share p' when
-// c / (1 - p) < c' / (1 - p'). Fixed tests stand one to a stage here.
-void order_stages(const DrawPlan& plan, StageList& list) {
-  std::stable_sort(list.stages, list.stages + list.count, [&](const Stage& a, const Stage& b) {
-    const Judging x = judging_of(plan, a);
-    const Judging y = judging_of(plan, b);
-    return x.cost * (1 - y.pass_chance) < y.cost * (1 - x.pass_chance);
-  });
-}
-
-// Joins runs of fixed tests into stages of up to MAX_STAGE_TESTS, each
-// stopping once about STAGE_CHANCE of its candidates is left, and adds up
-// the expected cost.
-void group_windows(const DrawPlan& plan, StageList& list) {
-  StageList grouped;
-  double reached = 1;
-  for (int s = 0; s < list.count; ++s) {
-    const Stage& stage = list.stages[s];
-    Stage* last = grouped.count > 0 ? &grouped.stages[grouped.count - 1] : nullptr;
-    const bool joins = stage.block < 0 && last != nullptr && last->block < 0 &&
-                       last->keeps == stage.keeps && last->test_count < MAX_STAGE_TESTS &&
-                       judging_of(plan, *last).pass_chance > STAGE_CHANCE;
-    if (joins) {
-      last->tests[last->test_count++] = stage.tests[0];
-    } else {
-      grouped.stages[grouped.count++] = stage;
-    }
-    const Judging judging = judging_of(plan, stage);
-    grouped.cost += reached * judging.cost;
-    reached *= judging.pass_chance;
-  }
-  list = grouped;
-}
-
-// The stages for every fixed test and block, leaving out what `pair`
-// judges: its tests, or its block's first two draws.
-StageList stages_without(const DrawPlan& plan, const DrawPair& pair) {
-  StageList list;
-  for (int t = 0; t < plan.test_count; ++t) {
-    if (plan.tests[t].block >= 0 || t == pair.lead_test || t == pair.second_test) continue;
-    Stage& stage = list.stages[list.count++];
-    stage.tests[0] = t;
-    stage.test_count = 1;
-  }
-  for (int b = 0; b < plan.block_count; ++b) {
-    Stage& stage = list.stages[list.count++];
-    stage.block = b;
-    stage.from = b == pair.block ? 2 : 0;
-  }
-  order_stages(plan, list);
-  // The pair's block carries on before any other block: its lanes come
-  // with the bytes of its first two draws, which only test stages keep.
-  if (pair.block >= 0) {
-    Stage* const first_block = std::find_if(list.stages, list.stages + list.count,
-                                            [](const Stage& stage) { return stage.block >= 0; });
-    Stage* const carried_on =
-        std::find_if(list.stages, list.stages + list.count,
-                     [&](const Stage& stage) { return stage.block == pair.block; });
-    std::rotate(first_block, carried_on, carried_on + 1);
-    for (Stage* stage = list.stages; stage != first_block; ++stage) stage->keeps = 2;
-  }
-  group_windows(plan, list);
-  return list;
-}
-
-// The pair that passes the fewest attempts: two fixed tests, the rarer
-// leading (its table is smaller), or a block's first two draws.
-DrawPair rarest_pair(const DrawPlan& plan) {
-  DrawPair best;
-  const auto consider = [&](DrawPair pair) {
-    if (!best.used || pair.pass_chance < best.pass_chance) best = pair;
-  };
-  for (int a = 0; a < plan.test_count; ++a) {
-    for (int b = 0; b < plan.test_count; ++b) {
-      const FixedTest& lead = plan.tests[a];
-      const FixedTest& second = plan.tests[b];
-      if (a == b || lead.pass_chance > second.pass_chance ||
-          (lead.pass_chance == second.pass_chance && a > b)) {
-        continue;
-      }
-      consider({true, lead.draw, second.draw, a, b, -1, lead.pass_chance * second.pass_chance});
-    }
-  }
-  for (int t = 0; t < plan.test_count; ++t) {
-    const int b = plan.tests[t].block;
-    if (b < 0 || plan.blocks[b].tracked) continue;
-    const ScatteredBlock& block = plan.blocks[b];
-    const double chance = double(block.copies) * (block.copies - 1) /
-                          (double(block.pool_size) * (block.pool_size - 1));
-    consider({true, block.first_draw, block.first_draw + 1, t, -1, b, chance});
-  }
-  return best;
-}
-
 }  // namespace
 
 Divisor make_divisor(std::uint32_t divisor) {
@@ -307,17 +166,7 @@ void make_draw_plan(const Value* values, const Value* ascending, int count, Draw
     plan.divisors[divisor] = make_divisor(divisor);
   }
   add_blocks(plan, values, ascending, count);
-  plan.all_stages = stages_without(plan, DrawPair{});
-  plan.cost_without_pair = plan.all_stages.cost;
-  const DrawPair pair = rarest_pair(plan);
-  if (!pair.used) return;
-  const StageList after_pair = stages_without(plan, pair);
-  const double cost =
-      plan.tests[pair.lead_test].pass_chance * ENTRY_COST + pair.pass_chance * after_pair.cost;
-  if (cost >= plan.cost_without_pair) return;
-  plan.pair = pair;
-  plan.after_pair = after_pair;
-  plan.cost_with_pair = cost;
+  choose_stages(plan);
 }
 
 }  // namespace shufflesort

@@ -1,6 +1,6 @@
 // What each draw must take for an attempt to come out in order, as tests
 // and judges that vector lanes can apply in any order, and the order that
-// costs least.
+// costs least (stage_order.h).
 //
 // Draw i must take the i-th smallest value. Group the draws by value: the
 // block of a value is the draws that take its copies. When every earlier
@@ -120,7 +120,7 @@ struct Stage {
 };
 
 // The stages in judging order, and what they cost a candidate on average,
-// in lane cycles (see draw_plan.cpp).
+// in lane cycles (see stage_order.cpp).
 struct StageList {
   Stage stages[MAX_VALUES] = {};
   int count = 0;
