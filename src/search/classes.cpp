@@ -79,10 +79,16 @@ std::uint32_t ClassFrame::candidate_step() const {
   return (step_multipliers_[lead_] * step_) & LCG_OUTPUT_MASK;
 }
 
-std::uint32_t ClassFrame::k_of(std::uint32_t u) const {
-  const std::uint32_t h = lead_inverse_ * (u - lead_offset_);
+std::uint32_t ClassFrame::k_of(std::uint32_t u) const { return candidates_from(0).number(u); }
+
+// k = ((h - h_0) / d) with h = a^-L (u - e_L), all mod 2^15.
+CandidatesFrom ClassFrame::candidates_from(std::uint32_t k_from) const {
   const std::uint32_t step_inverse = inverse(AffineMap{step_, 0}).multiplier;
-  return ((h - generator_output(state_)) * step_inverse) & LCG_OUTPUT_MASK;
+  CandidatesFrom from;
+  from.multiplier = lead_inverse_ * step_inverse;
+  from.increment = (0u - lead_inverse_ * lead_offset_ - generator_output(state_)) * step_inverse;
+  from.k_from = k_from;
+  return from;
 }
 
 std::uint64_t ClassFrame::attempt_of(std::uint32_t u) const {

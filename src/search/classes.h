@@ -46,6 +46,18 @@ struct ClassDraws {
   std::uint32_t shifts[MAX_VALUES] = {};  // once
 };
 
+// A class's candidates from number k_from on: candidate u is number
+// (u * multiplier + increment) mod 2^15, in the order of its attempts.
+struct CandidatesFrom {
+  std::uint32_t multiplier = 1;
+  std::uint32_t increment = 0;
+  std::uint32_t k_from = 0;
+
+  std::uint32_t number(std::uint32_t u) const {
+    return (u * multiplier + increment) & LCG_OUTPUT_MASK;
+  }
+};
+
 // The classes of one search, and one of them.
 class ClassFrame {
  public:
@@ -68,6 +80,7 @@ class ClassFrame {
 
   // Which candidate of the current class u is, and its attempt.
   std::uint32_t k_of(std::uint32_t u) const;
+  CandidatesFrom candidates_from(std::uint32_t k_from) const;
   std::uint64_t attempt_of(std::uint32_t u) const;
 
   // The generator state at the start of candidate u's attempt.
