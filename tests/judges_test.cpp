@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -239,8 +240,8 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
         if (stage_passes(plan, whole, *search.draws, u))
           expected.push_back(static_cast<std::uint16_t>(u));
       }
-      const std::uint32_t passed =
-          search.kernel.judge_pairs(plan, one, *search.draws, *table, split, search.lists);
+      const std::uint32_t passed = search.kernel.judge_pairs(
+          plan, one, *search.draws, *table, split, frame.candidates_from(0), search.lists);
       ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
           << kernel << " kernel, " << values.size() << " values";
       survivors += static_cast<int>(expected.size());
@@ -248,6 +249,57 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
   }
   EXPECT_GE(blocks, 40);
   EXPECT_GT(survivors, 100);
+}
+
+// Leaving out the candidates numbered below k_from changes nothing else:
+// the pair table's survivors, and those of the block it leaves half
+// judged (whose bytes must stay with their candidates), are the ones kept
+// without it less those numbered below k_from.
+TEST(Judges, PairTableLeavesOutOnlyTheCandidatesBelowKFrom) {
+  std::mt19937 random(41);
+  int pairs = 0;
+  std::size_t left_out = 0;
+  for (int trial = 0; trial < 400 && pairs < 60; ++trial) {
+    const std::vector<Value> values = some_file(random);
+    for (const auto& [kernel, functions] : all_kernels()) {
+      const auto context = context_for(values, random(), functions);
+      shufflesort::SearchContext& search = *context;
+      const DrawPlan& plan = *search.plan;
+      if (!plan.pair.used) break;
+      ++pairs;
+      auto table = std::make_unique<shufflesort::PairTable>();
+      shufflesort::make_pair_table(plan, *table);
+      shufflesort::ClassFrame frame(search.seed, plan, plan.pair.lead_draw);
+      frame.fill_constants(*search.draws);
+      frame.enter(random() % frame.classes(), *search.draws);
+      const shufflesort::PairSplit split =
+          shufflesort::split_for(*table, search.draws->offsets[plan.pair.second_draw] & 0xFFFF);
+      shufflesort::StageList none;
+      shufflesort::StageList block = none;
+      for (int s = 0; s < plan.after_pair.count; ++s) {
+        if (plan.after_pair.stages[s].block == plan.pair.block && plan.pair.block >= 0) {
+          block.stages[block.count++] = plan.after_pair.stages[s];
+        }
+      }
+      const std::uint32_t k_from = 1 + random() % (shufflesort::CLASS_SIZE - 1);
+      for (const shufflesort::StageList* stages : {&none, &block}) {
+        const auto kept_from = [&](std::uint32_t k) {
+          const std::uint32_t passed = search.kernel.judge_pairs(
+              plan, *stages, *search.draws, *table, split, frame.candidates_from(k), search.lists);
+          return sorted(search.lists.now().u, passed);
+        };
+        const std::vector<std::uint16_t> all = kept_from(0);
+        std::vector<std::uint16_t> expected;
+        std::copy_if(all.begin(), all.end(), std::back_inserter(expected),
+                     [&](std::uint16_t u) { return frame.k_of(u) >= k_from; });
+        ASSERT_EQ(kept_from(k_from), expected)
+            << kernel << " kernel, " << values.size() << " values, k from " << k_from;
+        left_out += all.size() - expected.size();
+      }
+    }
+  }
+  EXPECT_GE(pairs, 60);
+  EXPECT_GT(left_out, 10000u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "planted_values.h"
 #include "random_values.h"
+#include "search/context.h"
 #include "shuffle.h"
 
 using shufflesort::Kernel;
@@ -179,6 +180,35 @@ TEST(SlowSearch, PairsAgreeWithTheRangesOverWholePeriods) {
               search(seed, values, period, widest, shufflesort::first_ordered_attempt_by_ranges))
         << values.size() << " values, seed " << seed;
   }
+}
+
+// After the ranges the pair table leaves out the candidates they judged,
+// numbered below k_from in their class: an answer numbered k_from is still
+// found, one numbered below it is not. Distinct values, planted past the
+// first candidate of every class; every kernel leaves out the same
+// candidates (Judges.PairTableLeavesOutOnlyTheCandidatesBelowKFrom).
+TEST(AttemptSearch, PairsLeaveOutExactlyTheCandidatesBelowKFrom) {
+  std::mt19937 random(53);
+  int answers = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    const int count = 11 + 2 * static_cast<int>(random() % 2);  // odd: 2^16 classes
+    const std::uint32_t seed = random();
+    const std::uint64_t period = shufflesort::attempt_period(count);
+    const std::uint64_t planted = 65536 + random() % (period - 65536);
+    const std::vector<Value> values = planted_values(seed, count, planted, 1);
+    shufflesort::SearchContext context(seed, values.data(), count, shufflesort::widest_kernel());
+    ASSERT_TRUE(context.plan->pair.used) << count << " distinct values";
+    const std::optional<std::uint64_t> first = shufflesort::search_pairs(context, period, 0);
+    ASSERT_TRUE(first.has_value());
+    ASSERT_LE(*first, planted);
+    const auto k = static_cast<std::uint32_t>(*first >> 16);
+    EXPECT_EQ(shufflesort::search_pairs(context, period, k), first) << "seed " << seed;
+    if (k == 0) continue;
+    ++answers;
+    const std::optional<std::uint64_t> later = shufflesort::search_pairs(context, period, k + 1);
+    EXPECT_TRUE(!later || *later > *first) << "seed " << seed;
+  }
+  EXPECT_GE(answers, 5);
 }
 
 TEST(AttemptSearch, NoAttemptInTheWholePeriod) {

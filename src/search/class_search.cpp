@@ -47,7 +47,8 @@ std::optional<std::uint64_t> search_range(SearchContext& search, std::uint32_t k
   return best;
 }
 
-std::optional<std::uint64_t> search_pairs(SearchContext& search, std::uint64_t limit) {
+std::optional<std::uint64_t> search_pairs(SearchContext& search, std::uint64_t limit,
+                                          std::uint32_t k_from) {
   const DrawPlan& plan = *search.plan;
   const DrawPair& pair = plan.pair;
   ClassFrame frame(search.seed, plan, pair.lead_draw);
@@ -59,8 +60,9 @@ std::optional<std::uint64_t> search_pairs(SearchContext& search, std::uint64_t l
     if (best && *best < c) break;
     frame.enter(c, *search.draws);
     const PairSplit split = split_for(*table, search.draws->offsets[pair.second_draw] & 0xFFFF);
-    const std::uint32_t passed = search.kernel.judge_pairs(plan, plan.after_pair, *search.draws,
-                                                           *table, split, search.lists);
+    const std::uint32_t passed =
+        search.kernel.judge_pairs(plan, plan.after_pair, *search.draws, *table, split,
+                                  frame.candidates_from(k_from), search.lists);
     check_survivors(search, frame, passed, limit, best);
   }
   return best;

@@ -42,7 +42,9 @@ std::optional<std::uint64_t> search_range(SearchContext& search, std::uint32_t k
                                           std::uint32_t k_end, std::uint64_t limit);
 
 // The first ordered attempt in [0, limit), judging only the survivors of
-// the plan's pair table.
-std::optional<std::uint64_t> search_pairs(SearchContext& search, std::uint64_t limit);
+// the plan's pair table, given that no candidate numbered below k_from in
+// its class comes out in order (the ranges judged them).
+std::optional<std::uint64_t> search_pairs(SearchContext& search, std::uint64_t limit,
+                                          std::uint32_t k_from);
 
 }  // namespace shufflesort

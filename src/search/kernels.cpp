@@ -27,9 +27,10 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_range(const DrawPlan& plan, const St
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_pairs(const DrawPlan& plan, const StageList& stages,
                                                   const ClassDraws& draws, const PairTable& table,
-                                                  const PairSplit& split, ListPair& lists) {
+                                                  const PairSplit& split,
+                                                  const CandidatesFrom& from, ListPair& lists) {
   const std::uint32_t carried = table.carries_block ? 2 : 0;
-  const std::uint32_t taken = take_pairs<KVec>(PairGroups{table, split}, lists);
+  const std::uint32_t taken = take_pairs<KVec>(PairGroups{table, split, from}, lists);
   return judge_stages<KVec>(plan, stages, draws, ListGroups{lists.now(), taken, carried}, lists);
 }
 
@@ -43,8 +44,9 @@ std::uint32_t judge_range_portable(const DrawPlan& plan, const StageList& stages
 }
 std::uint32_t judge_pairs_portable(const DrawPlan& plan, const StageList& stages,
                                    const ClassDraws& draws, const PairTable& table,
-                                   const PairSplit& split, ListPair& lists) {
-  return judge_pairs<Shorts8>(plan, stages, draws, table, split, lists);
+                                   const PairSplit& split, const CandidatesFrom& from,
+                                   ListPair& lists) {
+  return judge_pairs<Shorts8>(plan, stages, draws, table, split, from, lists);
 }
 
 #ifdef SHUFFLESORT_X86
@@ -57,8 +59,8 @@ __attribute__((flatten, target("ssse3"))) std::uint32_t judge_range_ssse3(
 }
 __attribute__((flatten, target("ssse3"))) std::uint32_t judge_pairs_ssse3(
     const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const PairTable& table,
-    const PairSplit& split, ListPair& lists) {
-  return judge_pairs<Shorts8>(plan, stages, draws, table, split, lists);
+    const PairSplit& split, const CandidatesFrom& from, ListPair& lists) {
+  return judge_pairs<Shorts8>(plan, stages, draws, table, split, from, lists);
 }
 __attribute__((flatten, target("avx2"))) std::uint32_t judge_range_avx2(
     const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, std::uint32_t u_first,
@@ -67,8 +69,8 @@ __attribute__((flatten, target("avx2"))) std::uint32_t judge_range_avx2(
 }
 __attribute__((flatten, target("avx2"))) std::uint32_t judge_pairs_avx2(
     const DrawPlan& plan, const StageList& stages, const ClassDraws& draws, const PairTable& table,
-    const PairSplit& split, ListPair& lists) {
-  return judge_pairs<Shorts16>(plan, stages, draws, table, split, lists);
+    const PairSplit& split, const CandidatesFrom& from, ListPair& lists) {
+  return judge_pairs<Shorts16>(plan, stages, draws, table, split, from, lists);
 }
 // AVX-512 with the byte permutes of VBMI and the compress of VBMI2, as on
 // Ice Lake, Sapphire Rapids and Zen 4.
@@ -82,8 +84,9 @@ judge_range_avx512(const DrawPlan& plan, const StageList& stages, const ClassDra
 __attribute__((flatten, target("avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vbmi2")))
 std::uint32_t
 judge_pairs_avx512(const DrawPlan& plan, const StageList& stages, const ClassDraws& draws,
-                   const PairTable& table, const PairSplit& split, ListPair& lists) {
-  return judge_pairs<Shorts32>(plan, stages, draws, table, split, lists);
+                   const PairTable& table, const PairSplit& split, const CandidatesFrom& from,
+                   ListPair& lists) {
+  return judge_pairs<Shorts32>(plan, stages, draws, table, split, from, lists);
 }
 #endif
 

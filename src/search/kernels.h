@@ -20,10 +20,11 @@ struct KernelFunctions {
   std::uint32_t (*judge_range)(const DrawPlan& plan, const StageList& stages,
                                const ClassDraws& draws, std::uint32_t u_first, std::uint32_t u_step,
                                std::uint32_t count, ListPair& lists);
-  // The candidates that pass a pair table's two draws, split for the class.
+  // The candidates that pass a pair table's two draws, split for the class,
+  // numbered k_from or later.
   std::uint32_t (*judge_pairs)(const DrawPlan& plan, const StageList& stages,
                                const ClassDraws& draws, const PairTable& table,
-                               const PairSplit& split, ListPair& lists);
+                               const PairSplit& split, const CandidatesFrom& from, ListPair& lists);
 };
 
 KernelFunctions kernel_functions(Kernel kernel);

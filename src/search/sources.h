@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "search/class_lanes.h"
+#include "search/classes.h"
 #include "search/pair_table.h"
 
 namespace shufflesort {
@@ -89,7 +90,8 @@ __attribute__((target("avx512bw"))) inline void bits_to_bytes(std::uint64_t bits
 
 // The candidates of a class that pass a pair table's two draws, from the
 // table's entries a group at a time: their u, and when the table judges a
-// block's first two draws, the block's c_0 and c_1 (judges.h).
+// block's first two draws, the block's c_0 and c_1 (judges.h). Those
+// numbered below `from.k_from` are left out: the ranges judged them.
 struct PairGroups {
   // The table's lists and the class's rows, taken out once: every byte
   // the judges store might be any of them, as far as the compiler knows.
@@ -104,8 +106,9 @@ struct PairGroups {
   std::uint32_t high_rho;
   std::uint32_t divisor;
   bool carries_block;
+  CandidatesFrom from;
 
-  PairGroups(const PairTable& table, const PairSplit& split)
+  PairGroups(const PairTable& table, const PairSplit& split, const CandidatesFrom& from)
       : low_row(table.row(split.low_row)),
         high_row(table.row(split.high_row)),
         u(table.u.data()),
@@ -116,9 +119,28 @@ struct PairGroups {
         low_rho(split.low_row),
         high_rho(split.high_row),
         divisor(table.second_divisor),
-        carries_block(table.carries_block) {}
+        carries_block(table.carries_block),
+        from(from) {}
 
   std::uint32_t size() const { return entries; }
+
+  // All-ones in the lanes whose candidate is numbered k_from or later.
+  template <typename KVec, std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE BytesOf<KVec> numbered_from(const ClassLanes<KVec, N>& lanes) const {
+    using Bytes = BytesOf<KVec>;
+    const KVec mask = broadcast<KVec>(LCG_OUTPUT_MASK);
+    const KVec one = broadcast<KVec>(1);
+    KVec later[2];
+    for (std::uint32_t half = 0; half < 2; ++half) {
+      const KVec k =
+          (lanes.u[half] * broadcast<KVec>(from.multiplier) + broadcast<KVec>(from.increment)) &
+          mask;
+      later[half] = (KVec)(k >= broadcast<KVec>(from.k_from)) & one;
+    }
+    Bytes bytes;
+    low_bytes(later[0], later[1], bytes);
+    return (Bytes)(bytes != 0);
+  }
 
   template <typename KVec, std::uint32_t N>
   SHUFFLESORT_LANE_INLINE bool load(std::uint32_t start, ClassLanes<KVec, N>& lanes) const {
@@ -137,6 +159,7 @@ struct PairGroups {
     if (group_bits == 0) return false;
     std::memcpy(&lanes.u, u + start, sizeof lanes.u);
     bits_to_bytes(group_bits, lanes.alive);
+    if (from.k_from > 0) lanes.alive &= numbered_from(lanes);
     if constexpr (N >= 2) {
       if (carries_block) {
         Bytes lead;
