@@ -80,8 +80,10 @@ class ClassFrame {
 
   // Which candidate of the current class u is, and its attempt.
   std::uint32_t k_of(std::uint32_t u) const;
-  CandidatesFrom candidates_from(std::uint32_t k_from) const;
   std::uint64_t attempt_of(std::uint32_t u) const;
+
+  // The current class's candidates from number k_from on.
+  CandidatesFrom candidates_from(std::uint32_t k_from) const;
 
   // The generator state at the start of candidate u's attempt.
   std::uint32_t start_state(std::uint32_t u) const;

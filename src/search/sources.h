@@ -124,7 +124,9 @@ struct PairGroups {
 
   std::uint32_t size() const { return entries; }
 
-  // All-ones in the lanes whose candidate is numbered k_from or later.
+  // All-ones in the lanes whose candidate is numbered k_from or later:
+  // ones in the 16-bit lanes, which the packing to bytes keeps, then
+  // widened.
   template <typename KVec, std::uint32_t N>
   SHUFFLESORT_LANE_INLINE BytesOf<KVec> numbered_from(const ClassLanes<KVec, N>& lanes) const {
     using Bytes = BytesOf<KVec>;
