@@ -206,6 +206,23 @@ TEST(Judges, ScatteredBlockPastTheRegisters) {
   EXPECT_GT(survivors, 1000);
 }
 
+// The plan's pair table, and class `c` entered with its split, for
+// judging a class's pair survivors.
+struct PairClass {
+  std::unique_ptr<shufflesort::PairTable> table = std::make_unique<shufflesort::PairTable>();
+  shufflesort::ClassFrame frame;
+  shufflesort::PairSplit split;
+
+  PairClass(shufflesort::SearchContext& search, std::uint32_t c)
+      : frame(search.seed, *search.plan, search.plan->pair.lead_draw) {
+    shufflesort::make_pair_table(*search.plan, *table);
+    frame.fill_constants(*search.draws);
+    frame.enter(c, *search.draws);
+    split = shufflesort::split_for(*table,
+                                   search.draws->offsets[search.plan->pair.second_draw] & 0xFFFF);
+  }
+};
+
 // A pair table that judges a block's first two draws hands the block's
 // judge the bytes of those draws: together they keep exactly the
 // candidates whose whole block passes.
@@ -221,13 +238,10 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
       const DrawPlan& plan = *search.plan;
       if (!plan.pair.used || plan.pair.block < 0) break;
       ++blocks;
-      auto table = std::make_unique<shufflesort::PairTable>();
-      shufflesort::make_pair_table(plan, *table);
-      shufflesort::ClassFrame frame(search.seed, plan, plan.pair.lead_draw);
-      frame.fill_constants(*search.draws);
-      frame.enter(random() % frame.classes(), *search.draws);
-      const shufflesort::PairSplit split =
-          shufflesort::split_for(*table, search.draws->offsets[plan.pair.second_draw] & 0xFFFF);
+      const PairClass pair(search, random() % shufflesort::class_count(plan.count));
+      const shufflesort::PairTable& table = *pair.table;
+      const shufflesort::ClassFrame& frame = pair.frame;
+      const shufflesort::PairSplit& split = pair.split;
       shufflesort::StageList one;
       one.stages[0] = *std::find_if(
           plan.after_pair.stages, plan.after_pair.stages + plan.after_pair.count,
@@ -241,7 +255,7 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
           expected.push_back(static_cast<std::uint16_t>(u));
       }
       const std::uint32_t passed = search.kernel.judge_pairs(
-          plan, one, *search.draws, *table, split, frame.candidates_from(0), search.lists);
+          plan, one, *search.draws, table, split, frame.candidates_from(0), search.lists);
       ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
           << kernel << " kernel, " << values.size() << " values";
       survivors += static_cast<int>(expected.size());
@@ -267,13 +281,10 @@ TEST(Judges, PairTableLeavesOutOnlyTheCandidatesBelowKFrom) {
       const DrawPlan& plan = *search.plan;
       if (!plan.pair.used) break;
       ++pairs;
-      auto table = std::make_unique<shufflesort::PairTable>();
-      shufflesort::make_pair_table(plan, *table);
-      shufflesort::ClassFrame frame(search.seed, plan, plan.pair.lead_draw);
-      frame.fill_constants(*search.draws);
-      frame.enter(random() % frame.classes(), *search.draws);
-      const shufflesort::PairSplit split =
-          shufflesort::split_for(*table, search.draws->offsets[plan.pair.second_draw] & 0xFFFF);
+      const PairClass pair(search, random() % shufflesort::class_count(plan.count));
+      const shufflesort::PairTable& table = *pair.table;
+      const shufflesort::ClassFrame& frame = pair.frame;
+      const shufflesort::PairSplit& split = pair.split;
       shufflesort::StageList none;
       shufflesort::StageList block = none;
       for (int s = 0; s < plan.after_pair.count; ++s) {
@@ -285,7 +296,7 @@ TEST(Judges, PairTableLeavesOutOnlyTheCandidatesBelowKFrom) {
       for (const shufflesort::StageList* stages : {&none, &block}) {
         const auto kept_from = [&](std::uint32_t k) {
           const std::uint32_t passed = search.kernel.judge_pairs(
-              plan, *stages, *search.draws, *table, split, frame.candidates_from(k), search.lists);
+              plan, *stages, *search.draws, table, split, frame.candidates_from(k), search.lists);
           return sorted(search.lists.now().u, passed);
         };
         const std::vector<std::uint16_t> all = kept_from(0);
