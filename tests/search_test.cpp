@@ -211,6 +211,55 @@ TEST(AttemptSearch, PairsLeaveOutExactlyTheCandidatesBelowKFrom) {
   EXPECT_GE(answers, 5);
 }
 
+// The whole search where the pair table leaves out what the ranges judged
+// (files mostly of one value, whose even counts make the period short): an
+// answer planted at the first candidate the table keeps in its class, or
+// at the last one it leaves out, is found as the ranges alone find it, on
+// every kernel. Where the answer is planted moves the larger values, and
+// with them the handover: it is planted again until the two agree, in
+// another class when the larger values fall where nothing is left out.
+TEST(SlowSearch, ThePairsAfterTheRangesLoseNoAnswer) {
+  std::mt19937 random(61);
+  for (int trial = 0; trial < 12; ++trial) {
+    const int count = trial % 4 < 2 ? 64 : 96;
+    const int larger = 6 + trial % 3;
+    const std::uint32_t before = trial % 2;  // the first candidate kept, or the last left out
+    const std::uint32_t seed = random();
+    const std::uint64_t period = shufflesort::attempt_period(count);
+    const std::uint64_t classes = period / shufflesort::CLASS_SIZE;
+    std::uint64_t planted = 0;
+    std::vector<Value> values;
+    shufflesort::PairHandover handover;
+    bool at_handover = false;
+    for (int layout = 0; layout < 24 && !at_handover; ++layout) {
+      const std::uint64_t class_index = random() % classes;
+      // About where the ranges stop for these files, to begin with.
+      for (std::uint32_t k = 3400, tries = 0; tries < 4 && !at_handover; ++tries) {
+        planted = k * classes + class_index;
+        values = planted_by_rank(seed, count, planted,
+                                 [&](int rank) { return rank < count - larger ? 0 : 1; });
+        const shufflesort::SearchContext context(seed, values.data(), count, Kernel::portable);
+        handover = shufflesort::pair_handover(*context.plan, count);
+        if (handover.k_left_out == 0) break;
+        at_handover = k == handover.k_left_out - before;
+        k = handover.k_left_out - before;
+      }
+    }
+    ASSERT_TRUE(at_handover) << count << " values, " << larger << " larger, seed " << seed;
+    const std::optional<std::uint64_t> expected =
+        search(seed, values, period, shufflesort::widest_kernel(),
+               shufflesort::first_ordered_attempt_by_ranges);
+    ASSERT_TRUE(expected.has_value());
+    EXPECT_LE(*expected, planted);
+    for (Kernel kernel : shufflesort::supported_kernels()) {
+      EXPECT_EQ(search(seed, values, period, kernel), expected)
+          << shufflesort::kernel_name(kernel) << " kernel, " << count << " values, " << larger
+          << " larger, seed " << seed << ", planted at " << planted << ", handover at "
+          << handover.k_left_out;
+    }
+  }
+}
+
 TEST(AttemptSearch, NoAttemptInTheWholePeriod) {
   const std::vector<Value> never = {13, 2, 11, 5, 7, 1, 12, 3, 9, 4, 10, 6, 8};
   EXPECT_EQ(search(1, never, shufflesort::attempt_period(13), shufflesort::widest_kernel()),

@@ -47,4 +47,15 @@ std::optional<std::uint64_t> search_range(SearchContext& search, std::uint32_t k
 std::optional<std::uint64_t> search_pairs(SearchContext& search, std::uint64_t limit,
                                           std::uint32_t k_from);
 
+// Where the search of every class hands over from the ranges to the pair
+// table: the ranges judge the candidates numbered below k_stop in every
+// class, and the table leaves out those below k_left_out (k_stop, or 0 when
+// telling them apart would cost more than judging them again). Without a
+// pair table the ranges go on through the whole class.
+struct PairHandover {
+  std::uint32_t k_stop = CLASS_SIZE;
+  std::uint32_t k_left_out = 0;
+};
+PairHandover pair_handover(const DrawPlan& plan, int count);
+
 }  // namespace shufflesort

@@ -75,6 +75,18 @@ std::uint32_t left_out_of_pairs(const DrawPlan& plan, std::uint32_t k_judged) {
   return judging_again > telling_apart ? k_judged : 0;
 }
 
+}  // namespace
+
+PairHandover pair_handover(const DrawPlan& plan, int count) {
+  if (!plan.pair.used) return PairHandover{};
+  const auto k_first =
+      static_cast<std::uint32_t>(attempts_checked_first(count) / class_count(count));
+  const std::uint32_t k_stop = ranges_before_pairs(plan, k_first);
+  return PairHandover{k_stop, left_out_of_pairs(plan, k_stop)};
+}
+
+namespace {
+
 // The ranges of k from `k_first` on, each RANGE_GROWTH times as wide as the
 // one before, until one holds an answer or `k_stop` is reached.
 std::optional<std::uint64_t> search_ranges(SearchContext& search, std::uint32_t k_first,
@@ -135,15 +147,15 @@ std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Val
     if (search.comes_out_in_order(state)) return attempt;
   }
   if (limit <= scanned) return std::nullopt;
-  const DrawPlan& plan = *search.plan;
   const std::uint64_t classes = class_count(count);
   const auto k_first = static_cast<std::uint32_t>(scanned / classes);
-  const std::uint32_t k_stop = plan.pair.used ? ranges_before_pairs(plan, k_first) : CLASS_SIZE;
+  const PairHandover handover = pair_handover(*search.plan, count);
   std::uint32_t k_reached = 0;
   const std::optional<std::uint64_t> found =
-      search_ranges(search, k_first, k_stop, limit, k_reached);
+      search_ranges(search, k_first, handover.k_stop, limit, k_reached);
+  // Unless the limit cut them short, the ranges reached handover.k_stop.
   if (found || k_reached >= CLASS_SIZE || k_reached * classes >= limit) return found;
-  return search_pairs(search, limit, left_out_of_pairs(plan, k_reached));
+  return search_pairs(search, limit, handover.k_left_out);
 }
 
 std::optional<std::uint64_t> first_ordered_attempt_by_ranges(std::uint32_t seed,
