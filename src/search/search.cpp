@@ -43,6 +43,12 @@ std::uint64_t attempts_checked_first(int count) {
   return std::max(FIRST_ATTEMPTS, std::min(affordable, FIRST_ATTEMPTS_PER_CLASS * classes));
 }
 
+// The first candidate number the ranges judge: those below it in every
+// class were among the attempts checked one by one.
+std::uint32_t k_after_first_attempts(int count) {
+  return static_cast<std::uint32_t>(attempts_checked_first(count) / class_count(count));
+}
+
 // Where the range that starts at candidate k ends.
 std::uint32_t range_end(std::uint32_t k) { return std::max(k * RANGE_GROWTH, k + NARROWEST_RANGE); }
 
@@ -79,9 +85,7 @@ std::uint32_t left_out_of_pairs(const DrawPlan& plan, std::uint32_t k_judged) {
 
 PairHandover pair_handover(const DrawPlan& plan, int count) {
   if (!plan.pair.used) return PairHandover{};
-  const auto k_first =
-      static_cast<std::uint32_t>(attempts_checked_first(count) / class_count(count));
-  const std::uint32_t k_stop = ranges_before_pairs(plan, k_first);
+  const std::uint32_t k_stop = ranges_before_pairs(plan, k_after_first_attempts(count));
   return PairHandover{k_stop, left_out_of_pairs(plan, k_stop)};
 }
 
@@ -148,11 +152,10 @@ std::optional<std::uint64_t> first_ordered_attempt(std::uint32_t seed, const Val
   }
   if (limit <= scanned) return std::nullopt;
   const std::uint64_t classes = class_count(count);
-  const auto k_first = static_cast<std::uint32_t>(scanned / classes);
   const PairHandover handover = pair_handover(*search.plan, count);
   std::uint32_t k_reached = 0;
   const std::optional<std::uint64_t> found =
-      search_ranges(search, k_first, handover.k_stop, limit, k_reached);
+      search_ranges(search, k_after_first_attempts(count), handover.k_stop, limit, k_reached);
   // Unless the limit cut them short, the ranges reached handover.k_stop.
   if (found || k_reached >= CLASS_SIZE || k_reached * classes >= limit) return found;
   return search_pairs(search, limit, handover.k_left_out);
