@@ -102,6 +102,7 @@ SHUFFLESORT_LANE_INLINE BytesOf<KVec> draw_indices(const ClassDraws& draws, std:
 struct CompactionPatterns {
   std::uint64_t bytes[256] = {};
   std::uint8_t words[256][16] = {};
+  std::uint8_t counts[256] = {};  // the set bits: a call to the C library without POPCNT
 };
 
 constexpr CompactionPatterns make_compaction_patterns() {
@@ -116,6 +117,7 @@ constexpr CompactionPatterns make_compaction_patterns() {
       pair[1] = static_cast<std::uint8_t>(2 * lane + 1);
       ++taken;
     }
+    patterns.counts[mask] = static_cast<std::uint8_t>(taken);
   }
   return patterns;
 }
@@ -136,8 +138,8 @@ SHUFFLESORT_LANE_INLINE void append_sixteen(std::uint32_t mask, const Bytes16& u
   const std::uint32_t low = mask & 0xFF;
   const std::uint32_t high = mask >> 8;
   const std::uint32_t at_low = found;
-  const std::uint32_t at_high = found + static_cast<std::uint32_t>(__builtin_popcount(low));
-  found = at_high + static_cast<std::uint32_t>(__builtin_popcount(high));
+  const std::uint32_t at_high = found + COMPACTION_PATTERNS.counts[low];
+  found = at_high + COMPACTION_PATTERNS.counts[high];
   Bytes16 pattern;
   std::memcpy(&pattern, COMPACTION_PATTERNS.words[low], sizeof pattern);
   const Bytes16 packed_first = byte_shuffle(u_first, pattern);
