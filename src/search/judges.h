@@ -100,7 +100,6 @@ template <typename KVec, std::uint32_t TRACKED>
 struct TrackedJudge {
   static constexpr std::uint32_t MOST = TRACKED;
   using Bytes = BytesOf<KVec>;
-  using Signed = SignedBytesOf<KVec>;
   const ScatteredBlock& block;
   const ClassDraws& draws;
 
@@ -118,19 +117,19 @@ struct TrackedJudge {
         lanes.bytes[k] = broadcast_byte<Bytes>(k < block.larger ? block.larger_indices[k] : 127);
       }
     }
+    // Zero exactly where a larger value is taken, in any draw of the
+    // chunk: the least of the differences' bits, which keeps the
+    // comparisons off the critical path.
+    Bytes taken = broadcast_byte<Bytes>(0xFF);
     for (std::uint32_t q = first; q < end; ++q) {
       const Bytes index = draw_indices(draws, block.first_draw + q, lanes);
-      // Zero exactly where a larger value is taken: the least of the
-      // differences' bits, which keeps the comparisons off the critical path.
-      Bytes taken = broadcast_byte<Bytes>(0xFF);
       for (std::uint32_t k = 0; k < TRACKED; ++k) {
         const Bytes differs = lanes.bytes[k] ^ index;
         taken = differs < taken ? differs : taken;
-        lanes.bytes[k] =
-            (Signed)lanes.bytes[k] > (Signed)index ? lanes.bytes[k] - 1 : lanes.bytes[k];
+        lower_where_above(lanes.bytes[k], lanes.bytes[k], index);
       }
-      lanes.alive = taken != 0 ? lanes.alive : 0;
     }
+    lanes.alive = taken != 0 ? lanes.alive : 0;
   }
 };
 
@@ -138,7 +137,6 @@ template <typename KVec>
 struct ScatteredJudge {
   static constexpr std::uint32_t MOST = MAX_DEPTH;
   using Bytes = BytesOf<KVec>;
-  using Signed = SignedBytesOf<KVec>;
   const ScatteredBlock& block;
   const ClassDraws& draws;
   ValueTable<Bytes> values;
@@ -154,9 +152,8 @@ struct ScatteredJudge {
     Bytes entry = index + static_cast<std::uint8_t>(q);
 #pragma GCC unroll 16
     for (std::uint32_t j = 0; j < q; ++j) {
-      const auto above = (Signed)earlier[j] > (Signed)index;
-      entry = above ? entry - 1 : entry;
-      earlier[j] = above ? earlier[j] - 1 : earlier[j];
+      lower_where_above(entry, earlier[j], index);
+      lower_where_above(earlier[j], earlier[j], index);
     }
     earlier[q] = index;
     alive &= values.holds(entry);

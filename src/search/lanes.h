@@ -131,6 +131,16 @@ SHUFFLESORT_LANE_INLINE void has_bit(const Bytes& bits, const Bytes& bit_of, con
   has = (Bytes)((byte & bit) != 0);
 }
 
+// One less in the lanes of `value` where `compared` is above `index`
+// (bytes below 128): a comparison gives -1 where it holds, and adding it
+// takes one instruction where a choice would take three.
+template <typename Bytes>
+SHUFFLESORT_LANE_INLINE void lower_where_above(Bytes& value, const Bytes& compared,
+                                               const Bytes& index) {
+  using Signed = SignedBytesOf<Bytes>;  // the same size
+  value += (Bytes)((Signed)compared > (Signed)index);
+}
+
 #ifdef SHUFFLESORT_X86
 // Whether any byte is nonzero, in one or two instructions.
 inline bool any_lane(const Bytes16& lanes) {
@@ -170,6 +180,16 @@ __attribute__((target("avx512bw,avx512vbmi"))) inline void low_bytes(const Short
                                         0x4E4C4A4846444240, 0x3E3C3A3836343230, 0x2E2C2A2826242220,
                                         0x1E1C1A1816141210, 0x0E0C0A0806040200);
   bytes = (Bytes64)_mm512_permutex2var_epi8((__m512i)low, even, (__m512i)high);
+}
+
+// With AVX-512 the comparison gives a mask, which a masked subtraction
+// takes as it is.
+__attribute__((target("avx512bw"))) inline void lower_where_above(Bytes64& value,
+                                                                  const Bytes64& compared,
+                                                                  const Bytes64& index) {
+  value = (Bytes64)_mm512_mask_sub_epi8((__m512i)value,
+                                        _mm512_cmpgt_epi8_mask((__m512i)compared, (__m512i)index),
+                                        (__m512i)value, _mm512_set1_epi8(1));
 }
 
 // The bit lookup by byte shuffles, which look up within each 16 bytes.
