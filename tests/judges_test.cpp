@@ -313,4 +313,59 @@ TEST(Judges, PairTableLeavesOutOnlyTheCandidatesBelowKFrom) {
   EXPECT_GT(left_out, 10000u);
 }
 
+// Files of zeros with many ones among them, from an eighth to almost half:
+// the zeros' first two draws make the pair table, and most of its entries
+// pass both.
+std::vector<Value> zeros_among_ones(std::mt19937& random) {
+  const std::size_t count = 40 + random() % 60;
+  std::vector<Value> values(count, 0);
+  const std::size_t ones = count / 8 + random() % (count / 3);
+  std::fill(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(ones), 1);
+  std::shuffle(values.begin(), values.end(), random);
+  return values;
+}
+
+// The pair table and the stages after it keep exactly the candidates of a
+// class whose draws pass every stage of the plan, whether the stages take
+// the table's survivors compacted or as the table hands them out. The
+// blocks are cut to a few draws, so that many candidates pass them all.
+TEST(Judges, PairTableAndItsStagesKeepWhatThePlanKeeps) {
+  std::mt19937 random(43);
+  int plans[2] = {};  // survivors compacted first, or taken as they come
+  std::size_t survivors = 0;
+  for (int trial = 0; trial < 400 && std::min(plans[0], plans[1]) < 20; ++trial) {
+    const std::vector<Value> values = trial % 2 == 0 ? some_file(random) : zeros_among_ones(random);
+    const std::uint32_t draws_kept = 3 + random() % 6;
+    for (const auto& [kernel, functions] : all_kernels()) {
+      const auto context = context_for(values, random(), functions);
+      shufflesort::SearchContext& search = *context;
+      DrawPlan& plan = *search.plan;
+      if (!plan.pair.used) break;
+      for (int b = 0; b < plan.block_count; ++b) {
+        plan.blocks[b].copies = std::min(plan.blocks[b].copies, draws_kept);
+      }
+      ++plans[plan.after_pair.stages[0].only_compacts() ? 0 : 1];
+      const PairClass pair(search, random() % shufflesort::class_count(plan.count));
+      std::vector<std::uint16_t> expected;
+      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
+        const Stage* const stages = plan.all_stages.stages;
+        if (std::all_of(stages, stages + plan.all_stages.count, [&](const Stage& stage) {
+              return stage_passes(plan, stage, *search.draws, u);
+            })) {
+          expected.push_back(static_cast<std::uint16_t>(u));
+        }
+      }
+      const std::uint32_t passed =
+          search.kernel.judge_pairs(plan, plan.after_pair, *search.draws, *pair.table, pair.split,
+                                    pair.frame.candidates_from(0), search.lists);
+      ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+          << kernel << " kernel, " << values.size() << " values";
+      survivors += expected.size();
+    }
+  }
+  EXPECT_GE(plans[0], 20);
+  EXPECT_GE(plans[1], 20);
+  EXPECT_GT(survivors, 10000u);
+}
+
 }  // namespace

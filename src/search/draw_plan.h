@@ -110,13 +110,17 @@ constexpr double STAGE_CHANCE = 0.5;
 // One stage of judging: fixed tests, or a scattered block from its draw
 // `from` on (the draws before it already judged, and carried by the
 // lanes). Test stages before the pair's block keep the two bytes its
-// lanes carry (`keeps`).
+// lanes carry (`keeps`). A stage of no tests passes every candidate and
+// only compacts them: the first after a pair table, when the survivors of
+// its entries are few or the next stage costs much.
 struct Stage {
   int tests[MAX_STAGE_TESTS] = {};
   int test_count = 0;
   int block = -1;
   std::uint32_t from = 0;
   std::uint32_t keeps = 0;
+
+  bool only_compacts() const { return block < 0 && test_count == 0; }
 };
 
 // The stages in judging order, and what they cost a candidate on average,

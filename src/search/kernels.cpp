@@ -22,16 +22,14 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_range(const DrawPlan& plan, const St
   return judge_stages<KVec>(plan, stages, draws, RangeGroups{u_first, u_step, count}, lists);
 }
 
-// A pair table's survivors are compacted before the stages judge them: a
-// few survive of many entries, and compacting costs less than a draw.
+// The stages take a pair table's survivors a group of its entries at a
+// time; the plan's first stage may only compact them (Stage::only_compacts).
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_pairs(const DrawPlan& plan, const StageList& stages,
                                                   const ClassDraws& draws, const PairTable& table,
                                                   const PairSplit& split,
                                                   const CandidatesFrom& from, ListPair& lists) {
-  const std::uint32_t carried = table.carries_block ? 2 : 0;
-  const std::uint32_t taken = take_pairs<KVec>(PairGroups{table, split, from}, lists);
-  return judge_stages<KVec>(plan, stages, draws, ListGroups{lists.now(), taken, carried}, lists);
+  return judge_stages<KVec>(plan, stages, draws, PairGroups{table, split, from}, lists);
 }
 
 // Not flattened: without SSSE3 the compiler spills every byte shuffle to

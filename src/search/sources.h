@@ -1,5 +1,6 @@
-// Where a class's candidates come from: a range of its attempts, or the
-// survivors of a pair table, written into the lists for the judges.
+// Where a class's candidates come from, a group at a time: the lists that
+// the last stage wrote, a range of the class's attempts, or the entries of
+// a pair table, those that pass its two draws alive.
 #pragma once
 
 #include <cstdint>
@@ -182,20 +183,5 @@ struct PairGroups {
     return true;
   }
 };
-
-// Writes the survivors of a pair table to the next set of lists, which
-// then holds the candidates; returns how many.
-template <typename KVec>
-SHUFFLESORT_LANE_INLINE std::uint32_t take_pairs(const PairGroups& groups, ListPair& lists) {
-  const std::uint32_t carried = groups.carries_block ? 2 : 0;
-  const ClassLists out = lists.next();
-  std::uint32_t found = 0;
-  for (std::uint32_t start = 0; start < groups.size(); start += GROUP<KVec>) {
-    ClassLanes<KVec, 2> lanes;
-    if (groups.load(start, lanes)) append_alive(lanes, carried, out, found);
-  }
-  lists.flip();
-  return found;
-}
 
 }  // namespace shufflesort
