@@ -242,12 +242,13 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
       const shufflesort::PairTable& table = *pair.table;
       const shufflesort::ClassFrame& frame = pair.frame;
       const shufflesort::PairSplit& split = pair.split;
-      shufflesort::StageList one;
-      one.stages[0] = *std::find_if(
-          plan.after_pair.stages, plan.after_pair.stages + plan.after_pair.count,
-          [&](const Stage& stage) { return stage.block == plan.pair.block; });  // carried on
-      one.count = 1;
-      Stage whole = one.stages[0];
+      shufflesort::StageList one;  // a compaction, then the block carried on
+      one.stages[0].keeps = 2;
+      one.stages[1] =
+          *std::find_if(plan.after_pair.stages, plan.after_pair.stages + plan.after_pair.count,
+                        [&](const Stage& stage) { return stage.block == plan.pair.block; });
+      one.count = 2;
+      Stage whole = one.stages[1];
       whole.from = 0;
       std::vector<std::uint16_t> expected;
       for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
@@ -286,7 +287,8 @@ TEST(Judges, PairTableLeavesOutOnlyTheCandidatesBelowKFrom) {
       const shufflesort::ClassFrame& frame = pair.frame;
       const shufflesort::PairSplit& split = pair.split;
       shufflesort::StageList none;
-      shufflesort::StageList block = none;
+      shufflesort::StageList block;  // a compaction, then the block carried on
+      block.stages[block.count++].keeps = 2;
       for (int s = 0; s < plan.after_pair.count; ++s) {
         if (plan.after_pair.stages[s].block == plan.pair.block && plan.pair.block >= 0) {
           block.stages[block.count++] = plan.after_pair.stages[s];

@@ -246,21 +246,38 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stage(const DrawPlan& plan, const St
                          block.chunk);
 }
 
-// Judges the candidates of `groups` on `stages` in turn; returns how many
-// pass them all, in the lists that now hold the candidates. With no stage,
-// every one passes.
+// Judges the candidates of `groups` on `stages` from stage `first` on, in
+// turn; returns how many pass them all, in the lists that now hold the
+// candidates. With no stage, every one passes.
 template <typename KVec, typename Groups>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, const StageList& stages,
-                                                   const ClassDraws& draws, const Groups& groups,
-                                                   ListPair& lists) {
+                                                   int first, const ClassDraws& draws,
+                                                   const Groups& groups, ListPair& lists) {
   const Stage none{};
-  std::uint32_t count =
-      judge_stage<KVec>(plan, stages.count > 0 ? stages.stages[0] : none, draws, groups, lists);
-  for (int s = 1; s < stages.count && count > 0; ++s) {
+  std::uint32_t count = judge_stage<KVec>(plan, stages.count > first ? stages.stages[first] : none,
+                                          draws, groups, lists);
+  for (int s = first + 1; s < stages.count && count > 0; ++s) {
     const ListGroups waiting{lists.now(), count, stages.stages[s - 1].keeps};
     count = judge_stage<KVec>(plan, stages.stages[s], draws, waiting, lists);
   }
   return count;
+}
+
+// Judges the survivors of a pair table (`groups`) on `stages`, whose first
+// is fixed tests or only compacts, as the plan puts them: so only the test
+// judge takes the table's entries, and the others take the lists.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE std::uint32_t judge_pair_stages(const DrawPlan& plan,
+                                                        const StageList& stages,
+                                                        const ClassDraws& draws,
+                                                        const PairGroups& groups, ListPair& lists) {
+  const Stage none{};
+  const Stage& tests = stages.count > 0 ? stages.stages[0] : none;
+  const std::uint32_t count =
+      judge_all<KVec>(TestJudge<KVec>{plan, tests, draws}, groups, lists, 0, 1, 1);
+  if (stages.count <= 1 || count == 0) return count;
+  return judge_stages<KVec>(plan, stages, 1, draws, ListGroups{lists.now(), count, tests.keeps},
+                            lists);
 }
 
 }  // namespace shufflesort

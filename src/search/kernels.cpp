@@ -19,17 +19,15 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_range(const DrawPlan& plan, const St
                                                   const ClassDraws& draws, std::uint32_t u_first,
                                                   std::uint32_t u_step, std::uint32_t count,
                                                   ListPair& lists) {
-  return judge_stages<KVec>(plan, stages, draws, RangeGroups{u_first, u_step, count}, lists);
+  return judge_stages<KVec>(plan, stages, 0, draws, RangeGroups{u_first, u_step, count}, lists);
 }
 
-// The stages take a pair table's survivors a group of its entries at a
-// time; the plan's first stage may only compact them (Stage::only_compacts).
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_pairs(const DrawPlan& plan, const StageList& stages,
                                                   const ClassDraws& draws, const PairTable& table,
                                                   const PairSplit& split,
                                                   const CandidatesFrom& from, ListPair& lists) {
-  return judge_stages<KVec>(plan, stages, draws, PairGroups{table, split, from}, lists);
+  return judge_pair_stages<KVec>(plan, stages, draws, PairGroups{table, split, from}, lists);
 }
 
 // Not flattened: without SSSE3 the compiler spills every byte shuffle to

@@ -21,7 +21,8 @@ struct KernelFunctions {
                                const ClassDraws& draws, std::uint32_t u_first, std::uint32_t u_step,
                                std::uint32_t count, ListPair& lists);
   // The candidates that pass a pair table's two draws, split for the class,
-  // numbered k_from or later.
+  // numbered k_from or later; the first of `stages` is fixed tests or only
+  // compacts (Stage::only_compacts), as the plan's stages after a pair.
   std::uint32_t (*judge_pairs)(const DrawPlan& plan, const StageList& stages,
                                const ClassDraws& draws, const PairTable& table,
                                const PairSplit& split, const CandidatesFrom& from, ListPair& lists);

@@ -162,8 +162,8 @@ DrawPair rarest_pair(const DrawPlan& plan) {
 void compact_pairs_first(const DrawPlan& plan, const DrawPair& pair, StageList& list) {
   const double entries_passing = pair.pass_chance / plan.tests[pair.lead_test].pass_chance;
   const bool tests_first = list.count > 0 && list.stages[0].block < 0;
-  // (A plan has fewer stages than values; were the list full, judging the
-  // entries as they come would still be exact.)
+  // (A plan has fewer stages than values. Were the list full, a first block
+  // would be left to the exact check of the survivors: slow, but exact.)
   if ((tests_first && entries_passing >= TABLE_ENTRIES_SHARE) || list.count == MAX_VALUES) return;
   std::copy_backward(list.stages, list.stages + list.count, list.stages + list.count + 1);
   list.stages[0] = Stage{};
