@@ -111,8 +111,8 @@ constexpr double STAGE_CHANCE = 0.5;
 // `from` on (the draws before it already judged, and carried by the
 // lanes). Test stages before the pair's block keep the two bytes its
 // lanes carry (`keeps`). A stage of no tests passes every candidate and
-// only compacts them: the first after a pair table, when the survivors of
-// its entries are few or the next stage costs much.
+// only compacts them: it goes first after a pair table, unless fixed tests
+// come first and most of the table's entries pass (stage_order.cpp).
 struct Stage {
   int tests[MAX_STAGE_TESTS] = {};
   int test_count = 0;
