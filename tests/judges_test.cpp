@@ -223,6 +223,20 @@ struct PairClass {
   }
 };
 
+// The stages a pair table's block is carried on by, as the plan puts
+// them: a compaction that keeps the block's two bytes, then the block's
+// stage (none when the pair is two fixed tests).
+shufflesort::StageList compaction_then_block(const DrawPlan& plan) {
+  shufflesort::StageList list;
+  list.stages[list.count++].keeps = 2;
+  for (int s = 0; s < plan.after_pair.count; ++s) {
+    if (plan.after_pair.stages[s].block == plan.pair.block && plan.pair.block >= 0) {
+      list.stages[list.count++] = plan.after_pair.stages[s];
+    }
+  }
+  return list;
+}
+
 // A pair table that judges a block's first two draws hands the block's
 // judge the bytes of those draws: together they keep exactly the
 // candidates whose whole block passes.
@@ -242,12 +256,7 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
       const shufflesort::PairTable& table = *pair.table;
       const shufflesort::ClassFrame& frame = pair.frame;
       const shufflesort::PairSplit& split = pair.split;
-      shufflesort::StageList one;  // a compaction, then the block carried on
-      one.stages[0].keeps = 2;
-      one.stages[1] =
-          *std::find_if(plan.after_pair.stages, plan.after_pair.stages + plan.after_pair.count,
-                        [&](const Stage& stage) { return stage.block == plan.pair.block; });
-      one.count = 2;
+      const shufflesort::StageList one = compaction_then_block(plan);
       Stage whole = one.stages[1];
       whole.from = 0;
       std::vector<std::uint16_t> expected;
@@ -286,14 +295,8 @@ TEST(Judges, PairTableLeavesOutOnlyTheCandidatesBelowKFrom) {
       const shufflesort::PairTable& table = *pair.table;
       const shufflesort::ClassFrame& frame = pair.frame;
       const shufflesort::PairSplit& split = pair.split;
-      shufflesort::StageList none;
-      shufflesort::StageList block;  // a compaction, then the block carried on
-      block.stages[block.count++].keeps = 2;
-      for (int s = 0; s < plan.after_pair.count; ++s) {
-        if (plan.after_pair.stages[s].block == plan.pair.block && plan.pair.block >= 0) {
-          block.stages[block.count++] = plan.after_pair.stages[s];
-        }
-      }
+      const shufflesort::StageList none;
+      const shufflesort::StageList block = compaction_then_block(plan);
       const std::uint32_t k_from = 1 + random() % (shufflesort::CLASS_SIZE - 1);
       for (const shufflesort::StageList* stages : {&none, &block}) {
         const auto kept_from = [&](std::uint32_t k) {
