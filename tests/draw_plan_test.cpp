@@ -13,6 +13,7 @@
 #include "draw_plans.h"
 #include "random_values.h"
 #include "search/class_lanes.h"
+#include "search/stage_order.h"
 
 using shufflesort::DrawPlan;
 using shufflesort::Value;
@@ -144,6 +145,40 @@ TEST(DrawPlan, StagesJudgeEveryTestAndBlockOnce) {
     EXPECT_LT(plan->cost_with_pair, plan->cost_without_pair);
   }
   EXPECT_GT(pairs, 100);
+}
+
+// A pair table judges its block's first two draws, so that block is
+// judged on from its third, by the judge that costs less from there;
+// every other block by the one that costs less from its first draw.
+TEST(DrawPlan, EachBlockJudgedTheCheaperWayFromWhereItsStageStarts) {
+  std::mt19937 random(17);
+  int changed = 0;  // pairs' blocks judged otherwise than from the first draw
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<Value> values = random_values(random, 20 + random() % 80, 2, 0);
+    if (trial % 2 == 0) {  // zeros with 1 to 20 larger values
+      std::fill(values.begin(), values.end(), 0);
+      std::fill_n(values.begin(), 1 + random() % 20, 1);
+      std::shuffle(values.begin(), values.end(), random);
+    }
+    const auto plan = plan_of(values);
+    for (int b = 0; b < plan->block_count; ++b) {
+      const shufflesort::ScatteredBlock& block = plan->blocks[b];
+      const auto cheaper_tracked = [&](std::uint32_t from) {
+        return block.larger <= shufflesort::MAX_TRACKED && shufflesort::tracking_pays(block, from);
+      };
+      const bool carried_on = plan->pair.used && plan->pair.block == b;
+      EXPECT_EQ(block.tracked, cheaper_tracked(carried_on ? 2 : 0))
+          << testing::PrintToString(values);
+      if (carried_on && cheaper_tracked(2) != cheaper_tracked(0)) ++changed;
+    }
+  }
+  EXPECT_GT(changed, 3);
+  // 88 zeros with 11 ones: carrying the earlier draws costs less from the
+  // first draw, following the ones from the third.
+  const auto plan = plan_of(spread_ones(88, 11));
+  EXPECT_EQ(plan->pair.block, 0);
+  EXPECT_TRUE(plan->blocks[0].tracked);
+  EXPECT_FALSE(shufflesort::tracking_pays(plan->blocks[0], 0));
 }
 
 TEST(DrawPlan, PairsTheRarestDraws) {

@@ -275,6 +275,60 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
   EXPECT_GT(survivors, 100);
 }
 
+// Files of zeros with 1 to 16 larger values, whose block is tracked: a
+// pair table judges its first two draws, and the tracked judge sets the
+// larger values' positions from the two bytes it hands on. Cut to a few
+// draws, so that many candidates pass, and judged a chunk of draws at a
+// time, the two keep exactly the candidates whose draws pass the block.
+TEST(Judges, TrackedBlockCarriedOnFromAPairTable) {
+  std::mt19937 random(47);
+  std::size_t survivors = 0;
+  int blocks = 0;
+  for (std::uint32_t trial = 0; trial < 48; ++trial) {
+    const std::size_t larger = 1 + trial % shufflesort::MAX_TRACKED;
+    std::vector<Value> values(larger + 4 + random() % 90, 0);
+    for (std::size_t i = 0; i < larger; ++i) values[i] = 1 + static_cast<Value>(random() % 3);
+    std::shuffle(values.begin(), values.end(), random);
+    for (const auto& [kernel, functions] : all_kernels()) {
+      const auto context = context_for(values, random(), functions);
+      shufflesort::SearchContext& search = *context;
+      DrawPlan& plan = *search.plan;
+      const bool together = plan.block_count == 0 || plan.blocks[0].first_draw != 0;
+      if (together || plan.blocks[0].larger != larger) break;
+      shufflesort::ScatteredBlock& zeros = plan.blocks[0];
+      zeros.tracked = true;
+      zeros.copies = std::min<std::uint32_t>(zeros.copies, 3 + random() % 6);
+      zeros.chunk = 1 + random() % 4;
+      const auto lead = std::find_if(plan.tests, plan.tests + plan.test_count,
+                                     [](const auto& test) { return test.block == 0; });
+      plan.pair = {true, 0, 1, static_cast<int>(lead - plan.tests), -1, 0, 1};
+      shufflesort::StageList stages;  // a compaction, then the block from its third draw
+      stages.stages[0].keeps = 2;
+      stages.stages[1].block = 0;
+      stages.stages[1].from = 2;
+      stages.count = 2;
+      const PairClass pair(search, random() % shufflesort::class_count(plan.count));
+      std::vector<std::uint16_t> expected;
+      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
+        Stage whole;
+        whole.block = 0;
+        if (stage_passes(plan, whole, *search.draws, u)) {
+          expected.push_back(static_cast<std::uint16_t>(u));
+        }
+      }
+      const std::uint32_t passed =
+          search.kernel.judge_pairs(plan, stages, *search.draws, *pair.table, pair.split,
+                                    pair.frame.candidates_from(0), search.lists);
+      ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+          << kernel << " kernel, " << values.size() << " values, " << larger << " larger";
+      survivors += expected.size();
+      ++blocks;
+    }
+  }
+  EXPECT_GE(blocks, 40);
+  EXPECT_GT(survivors, 10000u);
+}
+
 // Leaving out the candidates numbered below k_from changes nothing else:
 // the pair table's survivors, and those of the block it leaves half
 // judged (whose bytes must stay with their candidates), are the ones kept

@@ -107,12 +107,11 @@ void add_scattered(DrawPlan& plan, const FirstPool& pool, std::uint32_t first_dr
   block.pool_size = pool.size;
   block.values = pool.values;
   block.larger = pool.size - copies;
-  block.tracked = block.larger <= MAX_TRACKED && tracking_pays(block);
   std::uint32_t tracked = 0;
   for (std::uint32_t index = 0; index < pool.size && block.larger <= MAX_TRACKED; ++index) {
     if (!pool.values.has(index)) block.larger_indices[tracked++] = static_cast<std::uint8_t>(index);
   }
-  block.chunk = block.tracked ? tracked_chunk(block) : scattered_chunk(block);
+  choose_judge(block, 0);
   add_test(plan, first_draw, pool.size, pool.values, copies, plan.block_count++);
   add_last_draw(plan, block);
 }
@@ -157,6 +156,11 @@ Divisor make_divisor(std::uint32_t divisor) {
   by.magic =
       static_cast<std::uint16_t>(((std::uint32_t{1} << (16 + shift)) + divisor - 1) / divisor);
   return by;
+}
+
+void choose_judge(ScatteredBlock& block, std::uint32_t from) {
+  block.tracked = block.larger <= MAX_TRACKED && tracking_pays(block, from);
+  block.chunk = block.tracked ? tracked_chunk(block) : scattered_chunk(block);
 }
 
 void make_draw_plan(const Value* values, const Value* ascending, int count, DrawPlan& plan) {

@@ -91,7 +91,7 @@ struct ScatteredBlock {
 };
 
 // Two draws judged at once by a pair table (pair_table.h): two fixed tests,
-// or the first two draws of a scattered block that is not tracked.
+// or the first two draws of a scattered block.
 struct DrawPair {
   bool used = false;
   std::uint32_t lead_draw = 0;
@@ -148,6 +148,10 @@ struct DrawPlan {
   double cost_with_pair = 0;
   Divisor divisors[MAX_VALUES + 1];  // by divisor
 };
+
+// Chooses how `block` is judged from its draw `from` on (0, or 2 after a
+// pair table): tracked when that costs less, and its chunk of draws.
+void choose_judge(ScatteredBlock& block, std::uint32_t from);
 
 // The plan for `values` (count >= 2); `ascending` is them sorted.
 void make_draw_plan(const Value* values, const Value* ascending, int count, DrawPlan& plan);

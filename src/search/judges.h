@@ -98,24 +98,58 @@ struct TestJudge {
 
 template <typename KVec, std::uint32_t TRACKED>
 struct TrackedJudge {
-  static constexpr std::uint32_t MOST = TRACKED;
+  // Lanes from a pair table come with the block's first two draws.
+  static constexpr std::uint32_t MOST = TRACKED < 2 ? 2 : TRACKED;
   using Bytes = BytesOf<KVec>;
   const ScatteredBlock& block;
   const ClassDraws& draws;
+  std::uint32_t from;  // 0, or 2 after a pair table
 
   // The positions, once the block's first chunk has set them.
-  static constexpr std::uint32_t carried(std::uint32_t draw) { return draw == 0 ? 0 : TRACKED; }
+  std::uint32_t carried(std::uint32_t draw) const { return draw == from ? from : TRACKED; }
   static constexpr std::uint32_t after() { return 0; }
+
+  // The larger values' indices after the block's first two draws, from the
+  // bytes a pair table hands on: c_0 and c_1, how many undrawn entries of
+  // the first pool stand before the entries the draws took. A larger
+  // value's entry L is one lower for each of those entries below it, that
+  // is, for each c_j below L: the entry is c_j or c_j + 1 (when the other
+  // drawn entry stands before it), and L, undrawn, is never that entry.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+  template <std::uint32_t N>
+  SHUFFLESORT_LANE_INLINE void positions_after_pair(ClassLanes<KVec, N>& lanes) const {
+    const Bytes c0 = lanes.bytes[0];
+    const Bytes c1 = lanes.bytes[1];
+    for (std::uint32_t k = 0; k < TRACKED; ++k) {
+      const Bytes larger = broadcast_byte<Bytes>(larger_index(k));
+      Bytes position = larger;
+      lower_where_above(position, larger, c0);
+      lower_where_above(position, larger, c1);
+      lanes.bytes[k] = position;
+    }
+  }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+  // Indices that no draw reaches stand for missing values: a draw's index
+  // is below its pool's size, and this stays above it.
+  std::uint32_t larger_index(std::uint32_t k) const {
+    return k < block.larger ? block.larger_indices[k] : 127;
+  }
 
   template <std::uint32_t N>
   SHUFFLESORT_LANE_INLINE void apply(ClassLanes<KVec, N>& lanes, std::uint32_t first,
                                      std::uint32_t end) const {
     if (first == 0) {
-      // Indices that no draw reaches stand for missing values: a draw's
-      // index is below its pool's size, and this stays above it.
       for (std::uint32_t k = 0; k < TRACKED; ++k) {
-        lanes.bytes[k] = broadcast_byte<Bytes>(k < block.larger ? block.larger_indices[k] : 127);
+        lanes.bytes[k] = broadcast_byte<Bytes>(larger_index(k));
       }
+    } else if (first == from) {
+      positions_after_pair(lanes);
     }
     // Zero exactly where a larger value is taken, in any draw of the
     // chunk: the least of the differences' bits, which keeps the
@@ -214,18 +248,19 @@ struct ScatteredJudge {
 };
 
 // A tracked block's judge for exactly as many larger values as it has:
-// each costs every lane a few operations a draw.
+// each costs every lane a few operations a draw. From draw `from`: 0, or
+// 2 when a pair table judged the first two.
 template <typename KVec, typename Groups, std::uint32_t TRACKED = 1>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_tracked(const ScatteredBlock& block,
                                                     const ClassDraws& draws, const Groups& groups,
-                                                    ListPair& lists) {
+                                                    ListPair& lists, std::uint32_t from) {
   if constexpr (TRACKED < MAX_TRACKED) {
     if (block.larger > TRACKED) {
-      return judge_tracked<KVec, Groups, TRACKED + 1>(block, draws, groups, lists);
+      return judge_tracked<KVec, Groups, TRACKED + 1>(block, draws, groups, lists, from);
     }
   }
-  const TrackedJudge<KVec, TRACKED> judge{block, draws};
-  return judge_all<KVec>(judge, groups, lists, 0, block.copies, block.chunk);
+  const TrackedJudge<KVec, TRACKED> judge{block, draws, from};
+  return judge_all<KVec>(judge, groups, lists, from, block.copies, block.chunk);
 }
 
 // Judges the candidates of `groups` on `stage`; returns how many pass, in
@@ -239,7 +274,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stage(const DrawPlan& plan, const St
     return judge_all<KVec>(judge, groups, lists, 0, 1, 1);
   }
   const ScatteredBlock& block = plan.blocks[stage.block];
-  if (block.tracked) return judge_tracked<KVec>(block, draws, groups, lists);
+  if (block.tracked) return judge_tracked<KVec>(block, draws, groups, lists, stage.from);
   const ValueTable<BytesOf<KVec>> values(block.values);
   const ScatteredJudge<KVec> judge{block, draws, values};
   return judge_all<KVec>(judge, groups, lists, stage.from, std::min(block.copies, MAX_DEPTH),

@@ -145,7 +145,7 @@ DrawPair rarest_pair(const DrawPlan& plan) {
   }
   for (int t = 0; t < plan.test_count; ++t) {
     const int b = plan.tests[t].block;
-    if (b < 0 || plan.blocks[b].tracked) continue;
+    if (b < 0) continue;
     const ScatteredBlock& block = plan.blocks[b];
     const double chance = double(block.copies) * (block.copies - 1) /
                           (double(block.pool_size) * (block.pool_size - 1));
@@ -173,8 +173,8 @@ void compact_pairs_first(const DrawPlan& plan, const DrawPair& pair, StageList& 
 
 }  // namespace
 
-bool tracking_pays(const ScatteredBlock& block) {
-  return block_judging(block, 0, true).cost < block_judging(block, 0, false).cost;
+bool tracking_pays(const ScatteredBlock& block, std::uint32_t from) {
+  return block_judging(block, from, true).cost < block_judging(block, from, false).cost;
 }
 
 void choose_stages(DrawPlan& plan) {
@@ -182,10 +182,22 @@ void choose_stages(DrawPlan& plan) {
   plan.cost_without_pair = plan.all_stages.cost;
   const DrawPair pair = rarest_pair(plan);
   if (!pair.used) return;
+  // A block whose first two draws the table judges is judged on from its
+  // third, where following its larger values may cost less than carrying
+  // the earlier draws even when it did not from the first, or more.
+  if (pair.block >= 0) choose_judge(plan.blocks[pair.block], 2);
   StageList after_pair = stages_without(plan, pair);
   const double cost =
       plan.tests[pair.lead_test].pass_chance * ENTRY_COST + pair.pass_chance * after_pair.cost;
-  if (cost >= plan.cost_without_pair) return;
+  if (cost >= plan.cost_without_pair) {
+    if (pair.block >= 0) choose_judge(plan.blocks[pair.block], 0);
+    return;
+  }
+  if (pair.block >= 0) {
+    // The ranges before the table judge that block the same way.
+    plan.all_stages = stages_without(plan, DrawPair{});
+    plan.cost_without_pair = plan.all_stages.cost;
+  }
   plan.pair = pair;
   compact_pairs_first(plan, pair, after_pair);
   plan.after_pair = after_pair;

@@ -7,8 +7,9 @@
 
 namespace shufflesort {
 
-// Whether a block's draws cost less tracked than scattered.
-bool tracking_pays(const ScatteredBlock& block);
+// Whether a block's draws from its draw `from` on cost less tracked than
+// scattered.
+bool tracking_pays(const ScatteredBlock& block, std::uint32_t from);
 
 // Sets the stages of `plan`, whose tests and blocks are made, and its pair
 // when a pair table costs less than judging without one.
