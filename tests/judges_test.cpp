@@ -170,6 +170,15 @@ TEST(Judges, EachStageKeepsExactlyTheCandidatesThatPassIt) {
   EXPECT_GT(judged[2], 20);
 }
 
+// `count` values: `larger` of them from 1 to `kinds`, the rest zeros, shuffled.
+std::vector<Value> zeros_and_larger(std::mt19937& random, std::size_t count, std::size_t larger,
+                                    std::uint32_t kinds) {
+  std::vector<Value> values(count, 0);
+  for (std::size_t i = 0; i < larger; ++i) values[i] = 1 + static_cast<Value>(random() % kinds);
+  std::shuffle(values.begin(), values.end(), random);
+  return values;
+}
+
 // A scattered block whose candidates pass more draws than its lanes keep
 // in registers (16): files of 17 to 40 zeros and two to four larger
 // values, the zeros' block judged scattered (the plan would track it), in
@@ -179,10 +188,9 @@ TEST(Judges, ScatteredBlockPastTheRegisters) {
   std::mt19937 random(41);
   int survivors = 0;
   for (int trial = 0; trial < 24; ++trial) {
-    std::vector<Value> values(17 + random() % 24, 0);
+    const std::size_t count = 17 + random() % 24;
     const std::size_t larger = 2 + random() % 3;
-    for (std::size_t i = 0; i < larger; ++i) values[i] = 1 + static_cast<Value>(random() % 2);
-    std::shuffle(values.begin(), values.end(), random);
+    const std::vector<Value> values = zeros_and_larger(random, count, larger, 2);
     for (const auto& [kernel, functions] : all_kernels()) {
       const auto context = context_for(values, random(), functions);
       shufflesort::SearchContext& search = *context;
@@ -286,9 +294,8 @@ TEST(Judges, TrackedBlockCarriedOnFromAPairTable) {
   int blocks = 0;
   for (std::uint32_t trial = 0; trial < 48; ++trial) {
     const std::size_t larger = 1 + trial % shufflesort::MAX_TRACKED;
-    std::vector<Value> values(larger + 4 + random() % 90, 0);
-    for (std::size_t i = 0; i < larger; ++i) values[i] = 1 + static_cast<Value>(random() % 3);
-    std::shuffle(values.begin(), values.end(), random);
+    const std::vector<Value> values =
+        zeros_and_larger(random, larger + 4 + random() % 90, larger, 3);
     for (const auto& [kernel, functions] : all_kernels()) {
       const auto context = context_for(values, random(), functions);
       shufflesort::SearchContext& search = *context;
