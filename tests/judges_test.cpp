@@ -295,7 +295,7 @@ TEST(Judges, TrackedBlockCarriedOnFromAPairTable) {
   for (std::uint32_t trial = 0; trial < 48; ++trial) {
     const std::size_t larger = 1 + trial % shufflesort::MAX_TRACKED;
     const std::vector<Value> values =
-        zeros_and_larger(random, larger + 4 + random() % 90, larger, 3);
+        zeros_and_larger(random, larger + 4 + random() % 80, larger, 3);
     for (const auto& [kernel, functions] : all_kernels()) {
       const auto context = context_for(values, random(), functions);
       shufflesort::SearchContext& search = *context;
