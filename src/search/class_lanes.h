@@ -1,6 +1,7 @@
 // A class's candidates in lanes: the lists they wait in, a group of them
-// in vectors, their draws' compacted indices, and the compaction that
-// keeps only the ones still alive.
+// in vectors, their draws' compacted indices, the sets of indices they
+// look those up in, and the compaction that keeps only the ones still
+// alive.
 //
 // A group is two vectors of 16-bit u and byte vectors of as many lanes:
 // whether each is alive, and the bytes a judge carries for it from draw to
@@ -95,6 +96,56 @@ SHUFFLESORT_LANE_INLINE BytesOf<KVec> draw_indices(const ClassDraws& draws, std:
   low_bytes(draw_index(draws, i, lanes.u[0]), draw_index(draws, i, lanes.u[1]), index);
   return index;
 }
+
+// Each lane's bit of a byte, 1 << (lane % 8), for vectors of up to 64 bytes.
+constexpr std::uint8_t BIT_OF_LANE[64] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
+                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
+                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
+                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+
+// A set of compacted indices (the first pool's entries that hold a block's
+// value, or the indices a test allows) as the lanes look it up: as 128
+// bits (16 bytes, repeated through the vector) and each lane's bit of a
+// byte.
+template <typename Bytes>
+struct ValueTable {
+  Bytes bits;
+  Bytes bit_of;
+
+  explicit ValueTable(const IndexSet& set) {
+    for (std::size_t at = 0; at < sizeof(Bytes); at += sizeof set.bits) {
+      std::memcpy(reinterpret_cast<char*>(&bits) + at, set.bits, sizeof set.bits);
+    }
+    std::memcpy(&bit_of, BIT_OF_LANE, sizeof bit_of);
+  }
+
+  SHUFFLESORT_LANE_INLINE Bytes holds(const Bytes& entry) const {
+    Bytes has;
+    has_bit(bits, bit_of, entry, has);
+    return has;
+  }
+};
+
+#ifdef SHUFFLESORT_X86
+// With AVX-512 VBMI: a flag byte for each of the 128 entries, looked up at
+// once.
+template <>
+struct ValueTable<Bytes64> {
+  Bytes64 low;  // entries 0 to 63
+  Bytes64 high;
+
+  explicit ValueTable(const IndexSet& set) {
+    std::memcpy(&low, set.flags, sizeof low);
+    std::memcpy(&high, set.flags + sizeof low, sizeof high);
+  }
+
+  SHUFFLESORT_LANE_INLINE Bytes64 holds(const Bytes64& entry) const {
+    Bytes64 has;
+    has_flag(low, high, entry, has);
+    return has;
+  }
+};
+#endif
 
 // For each 8-bit mask, the positions of its set bits in increasing order:
 // as bytes of a 64-bit word, and doubled into the byte pairs of 16-bit

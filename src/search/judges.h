@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #include "search/class_lanes.h"
 #include "search/draw_plan.h"
@@ -21,56 +20,6 @@
 #include "search/sources.h"
 
 namespace shufflesort {
-
-// Each lane's bit of a byte, 1 << (lane % 8), for vectors of up to 64 bytes.
-constexpr std::uint8_t BIT_OF_LANE[64] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
-                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
-                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
-                                          1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-
-// A set of compacted indices (the first pool's entries that hold a block's
-// value, or the indices a test allows) as the lanes look it up: as 128
-// bits (16 bytes, repeated through the vector) and each lane's bit of a
-// byte.
-template <typename Bytes>
-struct ValueTable {
-  Bytes bits;
-  Bytes bit_of;
-
-  explicit ValueTable(const IndexSet& set) {
-    for (std::size_t at = 0; at < sizeof(Bytes); at += sizeof set.bits) {
-      std::memcpy(reinterpret_cast<char*>(&bits) + at, set.bits, sizeof set.bits);
-    }
-    std::memcpy(&bit_of, BIT_OF_LANE, sizeof bit_of);
-  }
-
-  SHUFFLESORT_LANE_INLINE Bytes holds(const Bytes& entry) const {
-    Bytes has;
-    has_bit(bits, bit_of, entry, has);
-    return has;
-  }
-};
-
-#ifdef SHUFFLESORT_X86
-// With AVX-512 VBMI: a flag byte for each of the 128 entries, looked up at
-// once.
-template <>
-struct ValueTable<Bytes64> {
-  Bytes64 low;  // entries 0 to 63
-  Bytes64 high;
-
-  explicit ValueTable(const IndexSet& set) {
-    std::memcpy(&low, set.flags, sizeof low);
-    std::memcpy(&high, set.flags + sizeof low, sizeof high);
-  }
-
-  SHUFFLESORT_LANE_INLINE Bytes64 holds(const Bytes64& entry) const {
-    Bytes64 has;
-    has_flag(low, high, entry, has);
-    return has;
-  }
-};
-#endif
 
 // A stage of fixed tests, all judged in one chunk; the lanes keep the
 // bytes they came with (Stage::keeps).
