@@ -336,6 +336,45 @@ TEST(Judges, TrackedBlockCarriedOnFromAPairTable) {
   EXPECT_GT(survivors, 10000u);
 }
 
+// A pair table of two fixed tests with no stage after it hands on exactly
+// the candidates of a class that pass both draws, packed straight from the
+// table's rows, wherever the class splits them.
+TEST(Judges, PairTableOfTwoTestsKeepsWhatBothDrawsPass) {
+  std::mt19937 random(53);
+  int tables = 0;
+  std::size_t survivors = 0;
+  for (int trial = 0; trial < 400 && tables < 60; ++trial) {
+    const std::vector<Value> values = some_file(random);
+    for (const auto& [kernel, functions] : all_kernels()) {
+      const auto context = context_for(values, random(), functions);
+      shufflesort::SearchContext& search = *context;
+      const DrawPlan& plan = *search.plan;
+      if (!plan.pair.used || plan.pair.block >= 0) break;
+      ++tables;
+      const PairClass pair(search, random() % shufflesort::class_count(plan.count));
+      Stage both;
+      both.tests[0] = plan.pair.lead_test;
+      both.tests[1] = plan.pair.second_test;
+      both.test_count = 2;
+      std::vector<std::uint16_t> expected;
+      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
+        if (stage_passes(plan, both, *search.draws, u)) {
+          expected.push_back(static_cast<std::uint16_t>(u));
+        }
+      }
+      const shufflesort::StageList none;
+      const std::uint32_t passed =
+          search.kernel.judge_pairs(plan, none, *search.draws, *pair.table, pair.split,
+                                    pair.frame.candidates_from(0), search.lists);
+      ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
+          << kernel << " kernel, " << values.size() << " values";
+      survivors += expected.size();
+    }
+  }
+  EXPECT_GE(tables, 60);
+  EXPECT_GT(survivors, 10000u);
+}
+
 // Leaving out the candidates numbered below k_from changes nothing else:
 // the pair table's survivors, and those of the block it leaves half
 // judged (whose bytes must stay with their candidates), are the ones kept

@@ -249,7 +249,10 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, const S
 
 // Judges the survivors of a pair table (`groups`) on `stages`, whose first
 // is fixed tests or only compacts, as the plan puts them: so only the test
-// judge takes the table's entries, and the others take the lists.
+// judge takes the table's entries, and the others take the lists. A
+// compaction of survivors that carry no bytes, none left out, takes them
+// straight from the rows (most of the entries fail the pair there, and
+// lanes would judge them in vain).
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_pair_stages(const DrawPlan& plan,
                                                         const StageList& stages,
@@ -257,8 +260,11 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_pair_stages(const DrawPlan& plan,
                                                         const PairGroups& groups, ListPair& lists) {
   const Stage none{};
   const Stage& tests = stages.count > 0 ? stages.stages[0] : none;
+  const bool plain =
+      tests.only_compacts() && tests.keeps == 0 && !groups.carries_block && groups.from.k_from == 0;
   const std::uint32_t count =
-      judge_all<KVec>(TestJudge<KVec>{plan, tests, draws}, groups, lists, 0, 1, 1);
+      plain ? compact_passing<KVec>(groups, lists)
+            : judge_all<KVec>(TestJudge<KVec>{plan, tests, draws}, groups, lists, 0, 1, 1);
   if (stages.count <= 1 || count == 0) return count;
   return judge_stages<KVec>(plan, stages, 1, draws, ListGroups{lists.now(), count, tests.keeps},
                             lists);

@@ -145,18 +145,26 @@ struct PairGroups {
     return (Bytes)(bytes != 0);
   }
 
+  // Of the 64 entries from `word_start`, a multiple of 64: those below the
+  // split, which take the low row, and those that pass both draws.
+  std::uint64_t below_split(std::uint32_t word_start) const {
+    const std::uint32_t below = split > word_start ? split - word_start : 0;
+    return below >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << below) - 1;
+  }
+  std::uint64_t passing(std::uint32_t word_start) const {
+    const std::uint64_t below = below_split(word_start);
+    const std::uint32_t word = word_start / 64;
+    return (low_row[word] & below) | (high_row[word] & ~below);
+  }
+
   template <typename KVec, std::uint32_t N>
   SHUFFLESORT_LANE_INLINE bool load(std::uint32_t start, ClassLanes<KVec, N>& lanes) const {
     using Bytes = BytesOf<KVec>;
     using Signed = SignedBytesOf<KVec>;
     constexpr std::uint32_t SIZE = GROUP<KVec>;
-    const std::uint32_t word = start / 64;
     const std::uint32_t first = start % 64;
-    // Entries below the split take the low row.
-    const std::uint32_t below = split > start ? split - start : 0;
-    const std::uint64_t below_bits =
-        below >= 64 ? ~std::uint64_t{0} : ((std::uint64_t{1} << below) - 1) << first;
-    const std::uint64_t bits = (low_row[word] & below_bits) | (high_row[word] & ~below_bits);
+    const std::uint64_t below_bits = below_split(start - first);
+    const std::uint64_t bits = passing(start - first);
     const std::uint64_t group_bits =
         SIZE == 64 ? bits : (bits >> first) & ((std::uint64_t{1} << (SIZE % 64)) - 1);
     if (group_bits == 0) return false;
@@ -183,5 +191,51 @@ struct PairGroups {
     return true;
   }
 };
+
+// Appends the u of the 64 entries at `u` whose bits are set to the lists at
+// `found`, sixteen at a time (a table's lists are padded to whole words).
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE void append_passing(std::uint64_t bits, const std::uint16_t* u,
+                                            const ClassLists& out, std::uint32_t& found) {
+  for (std::uint32_t at = 0; at < 64; at += 16) {
+    const auto mask = static_cast<std::uint32_t>(bits >> at) & 0xFFFF;
+    if (mask == 0) continue;
+    Bytes16 halves[2];
+    std::memcpy(&halves, u + at, sizeof halves);
+    append_sixteen<0>(
+        mask, halves[0], halves[1], [](std::uint32_t) { return Bytes16{}; }, 0, out, found);
+  }
+}
+
+#ifdef SHUFFLESORT_X86
+// The same by AVX-512 compress, 32 at a time.
+template <>
+__attribute__((target("avx512bw,avx512vbmi2"))) inline void append_passing<Shorts32>(
+    std::uint64_t bits, const std::uint16_t* u, const ClassLists& out, std::uint32_t& found) {
+  const auto low_mask = static_cast<__mmask32>(bits);
+  const auto high_mask = static_cast<__mmask32>(bits >> 32);
+  const auto low_count = static_cast<std::uint32_t>(__builtin_popcount(low_mask));
+  _mm512_storeu_si512(out.u + found, _mm512_maskz_compress_epi16(low_mask, _mm512_loadu_si512(u)));
+  _mm512_storeu_si512(out.u + found + low_count,
+                      _mm512_maskz_compress_epi16(high_mask, _mm512_loadu_si512(u + 32)));
+  found += static_cast<std::uint32_t>(__builtin_popcountll(bits));
+}
+#endif
+
+// A stage that only compacts, for a table's survivors that carry no bytes
+// and of which none is left out: their u packed straight from the class's
+// two rows, with no lanes to fill. Returns how many, in the lists that now
+// hold them.
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE std::uint32_t compact_passing(const PairGroups& groups, ListPair& lists) {
+  const ClassLists out = lists.next();
+  std::uint32_t found = 0;
+  for (std::uint32_t start = 0; start < groups.entries; start += 64) {
+    const std::uint64_t bits = groups.passing(start);
+    if (bits != 0) append_passing<KVec>(bits, groups.u + start, out, found);
+  }
+  lists.flip();
+  return found;
+}
 
 }  // namespace shufflesort
