@@ -59,6 +59,16 @@ bool stage_passes(const DrawPlan& plan, const Stage& stage, const ClassDraws& dr
   return true;
 }
 
+// The candidates of a class that pass `stage`, literally, in order of u.
+std::vector<std::uint16_t> literal_survivors(const DrawPlan& plan, const Stage& stage,
+                                             const ClassDraws& draws) {
+  std::vector<std::uint16_t> kept;
+  for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
+    if (stage_passes(plan, stage, draws, u)) kept.push_back(static_cast<std::uint16_t>(u));
+  }
+  return kept;
+}
+
 // Every kernel this CPU runs, and the portable one as plain SSE2 compiles
 // it on x86.
 std::vector<std::pair<std::string, shufflesort::KernelFunctions>> all_kernels() {
@@ -267,11 +277,7 @@ TEST(Judges, BlockJudgedOnFromAPairTable) {
       const shufflesort::StageList one = compaction_then_block(plan);
       Stage whole = one.stages[1];
       whole.from = 0;
-      std::vector<std::uint16_t> expected;
-      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
-        if (stage_passes(plan, whole, *search.draws, u))
-          expected.push_back(static_cast<std::uint16_t>(u));
-      }
+      const std::vector<std::uint16_t> expected = literal_survivors(plan, whole, *search.draws);
       const std::uint32_t passed = search.kernel.judge_pairs(
           plan, one, *search.draws, table, split, frame.candidates_from(0), search.lists);
       ASSERT_EQ(sorted(search.lists.now().u, passed), expected)
@@ -315,14 +321,9 @@ TEST(Judges, TrackedBlockCarriedOnFromAPairTable) {
       stages.stages[1].from = 2;
       stages.count = 2;
       const PairClass pair(search, random() % shufflesort::class_count(plan.count));
-      std::vector<std::uint16_t> expected;
-      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
-        Stage whole;
-        whole.block = 0;
-        if (stage_passes(plan, whole, *search.draws, u)) {
-          expected.push_back(static_cast<std::uint16_t>(u));
-        }
-      }
+      Stage whole;
+      whole.block = 0;
+      const std::vector<std::uint16_t> expected = literal_survivors(plan, whole, *search.draws);
       const std::uint32_t passed =
           search.kernel.judge_pairs(plan, stages, *search.draws, *pair.table, pair.split,
                                     pair.frame.candidates_from(0), search.lists);
@@ -356,12 +357,7 @@ TEST(Judges, PairTableOfTwoTestsKeepsWhatBothDrawsPass) {
       both.tests[0] = plan.pair.lead_test;
       both.tests[1] = plan.pair.second_test;
       both.test_count = 2;
-      std::vector<std::uint16_t> expected;
-      for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
-        if (stage_passes(plan, both, *search.draws, u)) {
-          expected.push_back(static_cast<std::uint16_t>(u));
-        }
-      }
+      const std::vector<std::uint16_t> expected = literal_survivors(plan, both, *search.draws);
       const shufflesort::StageList none;
       const std::uint32_t passed =
           search.kernel.judge_pairs(plan, none, *search.draws, *pair.table, pair.split,

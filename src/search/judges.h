@@ -250,9 +250,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, const S
 // Judges the survivors of a pair table (`groups`) on `stages`, whose first
 // is fixed tests or only compacts, as the plan puts them: so only the test
 // judge takes the table's entries, and the others take the lists. A
-// compaction of survivors that carry no bytes, none left out, takes them
-// straight from the rows (most of the entries fail the pair there, and
-// lanes would judge them in vain).
+// compaction of survivors that carry no bytes, none left out, packs their
+// u straight from the rows, without filling lanes.
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_pair_stages(const DrawPlan& plan,
                                                         const StageList& stages,
