@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "search/class_lanes.h"
 #include "search/classes.h"
@@ -192,26 +193,13 @@ struct PairGroups {
   }
 };
 
-// Appends the u of the 64 entries at `u` whose bits are set to the lists at
-// `found`, sixteen at a time (a table's lists are padded to whole words).
-template <typename KVec>
-SHUFFLESORT_LANE_INLINE void append_passing(std::uint64_t bits, const std::uint16_t* u,
-                                            const ClassLists& out, std::uint32_t& found) {
-  for (std::uint32_t at = 0; at < 64; at += 16) {
-    const auto mask = static_cast<std::uint32_t>(bits >> at) & 0xFFFF;
-    if (mask == 0) continue;
-    Bytes16 halves[2];
-    std::memcpy(&halves, u + at, sizeof halves);
-    append_sixteen<0>(
-        mask, halves[0], halves[1], [](std::uint32_t) { return Bytes16{}; }, 0, out, found);
-  }
-}
-
 #ifdef SHUFFLESORT_X86
-// The same by AVX-512 compress, 32 at a time.
-template <>
-__attribute__((target("avx512bw,avx512vbmi2"))) inline void append_passing<Shorts32>(
-    std::uint64_t bits, const std::uint16_t* u, const ClassLists& out, std::uint32_t& found) {
+// Appends the u of the 64 entries at `u` whose bits are set to the lists at
+// `found` by AVX-512 compress, 32 at a time.
+__attribute__((target("avx512bw,avx512vbmi2"))) inline void compress_passing(std::uint64_t bits,
+                                                                             const std::uint16_t* u,
+                                                                             const ClassLists& out,
+                                                                             std::uint32_t& found) {
   const auto low_mask = static_cast<__mmask32>(bits);
   const auto high_mask = static_cast<__mmask32>(bits >> 32);
   const auto low_count = static_cast<std::uint32_t>(__builtin_popcount(low_mask));
@@ -221,6 +209,27 @@ __attribute__((target("avx512bw,avx512vbmi2"))) inline void append_passing<Short
   found += static_cast<std::uint32_t>(__builtin_popcountll(bits));
 }
 #endif
+
+// The same for any kernel: AVX-512's compress, or byte shuffles sixteen at
+// a time (a table's lists are padded to whole words).
+template <typename KVec>
+SHUFFLESORT_LANE_INLINE void append_passing(std::uint64_t bits, const std::uint16_t* u,
+                                            const ClassLists& out, std::uint32_t& found) {
+#ifdef SHUFFLESORT_X86
+  if constexpr (std::is_same_v<KVec, Shorts32>) {
+    compress_passing(bits, u, out, found);
+    return;
+  }
+#endif
+  for (std::uint32_t at = 0; at < 64; at += 16) {
+    const auto mask = static_cast<std::uint32_t>(bits >> at) & 0xFFFF;
+    if (mask == 0) continue;
+    Bytes16 halves[2];
+    std::memcpy(&halves, u + at, sizeof halves);
+    append_sixteen<0>(
+        mask, halves[0], halves[1], [](std::uint32_t) { return Bytes16{}; }, 0, out, found);
+  }
+}
 
 // A stage that only compacts, for a table's survivors that carry no bytes
 // and of which none is left out: their u packed straight from the class's
