@@ -90,6 +90,18 @@ bool block_pair_passes(const shufflesort::ScatteredBlock& block, const ClassDraw
   return true;
 }
 
+// The u of the entries that a class split as `split` takes, in the order
+// of the entries: the low row's bits below the split, the high row's from it.
+std::vector<std::uint16_t> taken_by_rows(const shufflesort::PairTable& table,
+                                         const shufflesort::PairSplit& split) {
+  std::vector<std::uint16_t> taken;
+  for (std::uint32_t j = 0; j < table.entries; ++j) {
+    const std::uint64_t* row = table.row(j < split.split ? split.low_row : split.high_row);
+    if ((row[j / 64] >> (j % 64) & 1) != 0) taken.push_back(table.u[j]);
+  }
+  return taken;
+}
+
 TEST(PairTable, EachClassTakesExactlyTheCandidatesThatPassBothDraws) {
   std::mt19937 random(23);
   int pairs_of_blocks = 0;
@@ -109,11 +121,7 @@ TEST(PairTable, EachClassTakesExactlyTheCandidatesThatPassBothDraws) {
     frame.enter(random() % frame.classes(), *draws);
     const shufflesort::PairSplit split =
         shufflesort::split_for(*table, draws->offsets[pair.second_draw] & 0xFFFF);
-    std::vector<std::uint16_t> taken;
-    for (std::uint32_t j = 0; j < table->entries; ++j) {
-      const std::uint64_t* row = table->row(j < split.split ? split.low_row : split.high_row);
-      if ((row[j / 64] >> (j % 64) & 1) != 0) taken.push_back(table->u[j]);
-    }
+    std::vector<std::uint16_t> taken = taken_by_rows(*table, split);
     std::sort(taken.begin(), taken.end());
     std::vector<std::uint16_t> expected;
     for (std::uint32_t u = 0; u < shufflesort::CLASS_SIZE; ++u) {
@@ -127,6 +135,42 @@ TEST(PairTable, EachClassTakesExactlyTheCandidatesThatPassBothDraws) {
   }
   EXPECT_GT(pairs_of_blocks, 10);
   EXPECT_GT(pairs_of_tests, 10);
+}
+
+// For two fixed tests, the two runs of the table's lists that a class
+// copies are the entries its rows pass, in the same order, wherever the
+// class splits them: at either end, at a word's edge, or anywhere.
+TEST(PairTable, ListsOfTwoTestsHoldWhatTheRowsPass) {
+  std::mt19937 random(29);
+  int tables = 0;
+  for (int trial = 0; trial < 200 && tables < 40; ++trial) {
+    const int count = 3 + static_cast<int>(random() % 98);
+    const unsigned spread = 1 + random() % 60;
+    const auto plan = plan_of(random_values(random, static_cast<std::size_t>(count), spread, -3));
+    if (!plan->pair.used || plan->pair.block >= 0) continue;
+    ++tables;
+    auto table = std::make_unique<shufflesort::PairTable>();
+    shufflesort::make_pair_table(*plan, *table);
+    // Offsets f below 2^15 split the entries where v reaches 2^15 - f.
+    std::vector<std::uint32_t> offsets = {0, 1, shufflesort::CLASS_SIZE - 1};
+    for (std::uint32_t edge : {std::uint32_t{64}, 64 * (table->entries / 64)}) {
+      const auto v = std::lower_bound(table->rank.begin(), table->rank.end(), edge);
+      if (v != table->rank.begin() && v != table->rank.end()) {
+        offsets.push_back(shufflesort::CLASS_SIZE -
+                          static_cast<std::uint32_t>(v - table->rank.begin()));
+      }
+    }
+    for (int extra = 0; extra < 20; ++extra) offsets.push_back(random() % shufflesort::CLASS_SIZE);
+    for (const std::uint32_t offset : offsets) {
+      const shufflesort::PairSplit split = shufflesort::split_for(*table, offset);
+      const shufflesort::PassingRuns runs = shufflesort::passing_runs(*table, split);
+      std::vector<std::uint16_t> copied(runs.low, runs.low + runs.low_count);
+      copied.insert(copied.end(), runs.high, runs.high + runs.high_count);
+      ASSERT_EQ(copied, taken_by_rows(*table, split))
+          << count << " values of " << spread << " kinds, offset " << offset;
+    }
+  }
+  EXPECT_GE(tables, 40);
 }
 
 }  // namespace

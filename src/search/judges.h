@@ -250,8 +250,8 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_stages(const DrawPlan& plan, const S
 // Judges the survivors of a pair table (`groups`) on `stages`, whose first
 // is fixed tests or only compacts, as the plan puts them: so only the test
 // judge takes the table's entries, and the others take the lists. A
-// compaction of survivors that carry no bytes, none left out, packs their
-// u straight from the rows, without filling lanes.
+// compaction of survivors that carry no bytes, none left out, copies their
+// u from the table's lists, without filling lanes.
 template <typename KVec>
 SHUFFLESORT_LANE_INLINE std::uint32_t judge_pair_stages(const DrawPlan& plan,
                                                         const StageList& stages,
@@ -262,7 +262,7 @@ SHUFFLESORT_LANE_INLINE std::uint32_t judge_pair_stages(const DrawPlan& plan,
   const bool plain =
       tests.only_compacts() && tests.keeps == 0 && !groups.carries_block && groups.from.k_from == 0;
   const std::uint32_t count =
-      plain ? compact_passing<KVec>(groups, lists)
+      plain ? copy_passing(groups.runs, lists)
             : judge_all<KVec>(TestJudge<KVec>{plan, tests, draws}, groups, lists, 0, 1, 1);
   if (stages.count <= 1 || count == 0) return count;
   return judge_stages<KVec>(plan, stages, 1, draws, ListGroups{lists.now(), count, tests.keeps},

@@ -22,6 +22,43 @@ struct SecondDraw {
   }
 };
 
+// Each row's passing entries as a list of their u, with how many stand
+// before each word, for a table of two fixed tests; a block's table keeps
+// none, as its survivors carry bytes.
+void make_passing_lists(PairTable& table) {
+  table.passing_u.clear();
+  table.passing_first.clear();
+  table.passing_before.clear();
+  if (table.carries_block) return;
+  const std::uint32_t counts = table.words + 1;
+  table.passing_first.assign(table.second_divisor + 1, 0);
+  table.passing_before.assign(std::size_t{table.second_divisor} * counts, 0);
+  for (std::uint32_t rho = 0; rho < table.second_divisor; ++rho) {
+    const auto first = static_cast<std::uint32_t>(table.passing_u.size());
+    table.passing_first[rho] = first;
+    for (std::uint32_t word = 0; word < counts; ++word) {
+      table.passing_before[std::size_t{rho} * counts + word] =
+          static_cast<std::uint16_t>(table.passing_u.size() - first);
+      if (word == table.words) break;
+      for (std::uint64_t bits = table.row(rho)[word]; bits != 0; bits &= bits - 1) {
+        table.passing_u.push_back(table.u[word * 64 + __builtin_ctzll(bits)]);
+      }
+    }
+  }
+  table.passing_first[table.second_divisor] = static_cast<std::uint32_t>(table.passing_u.size());
+}
+
+// How many of row rho's passing entries stand below entry j.
+std::uint32_t passing_below(const PairTable& table, std::uint32_t rho, std::uint32_t j) {
+  const std::uint32_t word = j / 64;
+  const std::size_t row_counts = static_cast<std::size_t>(rho) * (table.words + 1);
+  const std::uint32_t in_earlier_words = table.passing_before[row_counts + word];
+  if (j % 64 == 0) return in_earlier_words;  // the row may have no such word
+  const std::uint64_t lower = (std::uint64_t{1} << (j % 64)) - 1;
+  return in_earlier_words +
+         static_cast<std::uint32_t>(__builtin_popcountll(table.row(rho)[word] & lower));
+}
+
 }  // namespace
 
 void make_pair_table(const DrawPlan& plan, PairTable& table) {
@@ -68,6 +105,7 @@ void make_pair_table(const DrawPlan& plan, PairTable& table) {
   table.u.resize(padded, 0);
   table.lead_index.resize(padded, 0);
   table.second_part.resize(padded, 0);
+  make_passing_lists(table);
 }
 
 PairSplit split_for(const PairTable& table, std::uint32_t second_offset) {
@@ -77,6 +115,19 @@ PairSplit split_for(const PairTable& table, std::uint32_t second_offset) {
   split.low_row = second_offset % divisor;
   split.high_row = (second_offset + divisor - CLASS_SIZE % divisor) % divisor;
   return split;
+}
+
+PassingRuns passing_runs(const PairTable& table, const PairSplit& split) {
+  if (table.passing_first.empty()) return PassingRuns{};  // a block's table keeps no lists
+  const std::uint16_t* lists = table.passing_u.data();
+  const std::uint32_t high_first = table.passing_first[split.high_row];
+  const std::uint32_t high_skipped = passing_below(table, split.high_row, split.split);
+  PassingRuns runs;
+  runs.low = lists + table.passing_first[split.low_row];
+  runs.low_count = passing_below(table, split.low_row, split.split);
+  runs.high = lists + high_first + high_skipped;
+  runs.high_count = table.passing_first[split.high_row + 1] - high_first - high_skipped;
+  return runs;
 }
 
 }  // namespace shufflesort

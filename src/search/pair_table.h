@@ -15,6 +15,9 @@
 // judging a single candidate. Two fixed tests pass each other's entries
 // whatever the first index; the first two draws of a block pass when the
 // second index, mapped past the first one's entry, holds the value.
+// For two fixed tests, whose survivors carry nothing but their u, each
+// row's passing entries are also kept as a list of their u: a class's
+// survivors are then two runs of those lists, copied whole.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +45,12 @@ struct PairTable {
   // set when entry j passes the second draw with that rho.
   std::uint32_t words = 0;
   std::vector<std::uint64_t> passes;
+  // For two fixed tests: the u of row rho's passing entries, from
+  // passing_first[rho] on, and how many of them stand before each word
+  // (words + 1 counts a row).
+  std::vector<std::uint16_t> passing_u;
+  std::vector<std::uint32_t> passing_first;
+  std::vector<std::uint16_t> passing_before;
 
   const std::uint64_t* row(std::uint32_t rho) const {
     const std::size_t first_word = std::size_t{rho} * words;
@@ -61,5 +70,17 @@ struct PairSplit {
 void make_pair_table(const DrawPlan& plan, PairTable& table);
 
 PairSplit split_for(const PairTable& table, std::uint32_t second_offset);
+
+// A class's survivors of a table of two fixed tests, in the order of the
+// entries: the low row's passing entries below the split, then the high
+// row's from it. None for a block's table, which keeps no lists.
+struct PassingRuns {
+  const std::uint16_t* low = nullptr;
+  std::uint32_t low_count = 0;
+  const std::uint16_t* high = nullptr;
+  std::uint32_t high_count = 0;
+};
+
+PassingRuns passing_runs(const PairTable& table, const PairSplit& split);
 
 }  // namespace shufflesort

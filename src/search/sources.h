@@ -3,9 +3,9 @@
 // a pair table, those that pass its two draws alive.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #include "search/class_lanes.h"
 #include "search/classes.h"
@@ -109,20 +109,22 @@ struct PairGroups {
   std::uint32_t divisor;
   bool carries_block;
   CandidatesFrom from;
+  PassingRuns runs;  // for two fixed tests
 
-  PairGroups(const PairTable& table, const PairSplit& split, const CandidatesFrom& from)
-      : low_row(table.row(split.low_row)),
-        high_row(table.row(split.high_row)),
+  PairGroups(const PairTable& table, const PairSplit& class_split, const CandidatesFrom& from)
+      : low_row(table.row(class_split.low_row)),
+        high_row(table.row(class_split.high_row)),
         u(table.u.data()),
         lead_index(table.lead_index.data()),
         second_part(table.second_part.data()),
         entries(table.entries),
-        split(split.split),
-        low_rho(split.low_row),
-        high_rho(split.high_row),
+        split(class_split.split),
+        low_rho(class_split.low_row),
+        high_rho(class_split.high_row),
         divisor(table.second_divisor),
         carries_block(table.carries_block),
-        from(from) {}
+        from(from),
+        runs(passing_runs(table, class_split)) {}
 
   std::uint32_t size() const { return entries; }
 
@@ -193,58 +195,16 @@ struct PairGroups {
   }
 };
 
-#ifdef SHUFFLESORT_X86
-// Appends the u of the 64 entries at `u` whose bits are set to the lists at
-// `found` by AVX-512 compress, 32 at a time.
-__attribute__((target("avx512bw,avx512vbmi2"))) inline void compress_passing(std::uint64_t bits,
-                                                                             const std::uint16_t* u,
-                                                                             const ClassLists& out,
-                                                                             std::uint32_t& found) {
-  const auto low_mask = static_cast<__mmask32>(bits);
-  const auto high_mask = static_cast<__mmask32>(bits >> 32);
-  const auto low_count = static_cast<std::uint32_t>(__builtin_popcount(low_mask));
-  _mm512_storeu_si512(out.u + found, _mm512_maskz_compress_epi16(low_mask, _mm512_loadu_si512(u)));
-  _mm512_storeu_si512(out.u + found + low_count,
-                      _mm512_maskz_compress_epi16(high_mask, _mm512_loadu_si512(u + 32)));
-  found += static_cast<std::uint32_t>(__builtin_popcountll(bits));
-}
-#endif
-
-// The same for any kernel: AVX-512's compress, or byte shuffles sixteen at
-// a time (a table's lists are padded to whole words).
-template <typename KVec>
-SHUFFLESORT_LANE_INLINE void append_passing(std::uint64_t bits, const std::uint16_t* u,
-                                            const ClassLists& out, std::uint32_t& found) {
-#ifdef SHUFFLESORT_X86
-  if constexpr (std::is_same_v<KVec, Shorts32>) {
-    compress_passing(bits, u, out, found);
-    return;
-  }
-#endif
-  for (std::uint32_t at = 0; at < 64; at += 16) {
-    const auto mask = static_cast<std::uint32_t>(bits >> at) & 0xFFFF;
-    if (mask == 0) continue;
-    Bytes16 halves[2];
-    std::memcpy(&halves, u + at, sizeof halves);
-    append_sixteen<0>(
-        mask, halves[0], halves[1], [](std::uint32_t) { return Bytes16{}; }, 0, out, found);
-  }
-}
-
 // A stage that only compacts, for a table's survivors that carry no bytes
-// and of which none is left out: their u packed straight from the class's
-// two rows, with no lanes to fill. Returns how many, in the lists that now
-// hold them.
-template <typename KVec>
-SHUFFLESORT_LANE_INLINE std::uint32_t compact_passing(const PairGroups& groups, ListPair& lists) {
-  const ClassLists out = lists.next();
-  std::uint32_t found = 0;
-  for (std::uint32_t start = 0; start < groups.entries; start += 64) {
-    const std::uint64_t bits = groups.passing(start);
-    if (bits != 0) append_passing<KVec>(bits, groups.u + start, out, found);
-  }
+// and of which none is left out: their u copied whole from the class's two
+// runs of the table's lists, with no lanes to fill. Returns how many, in
+// the lists that now hold them.
+inline std::uint32_t copy_passing(const PassingRuns& runs, ListPair& lists) {
+  std::uint16_t* const out = lists.next().u;
+  std::copy_n(runs.low, runs.low_count, out);
+  std::copy_n(runs.high, runs.high_count, out + runs.low_count);
   lists.flip();
-  return found;
+  return runs.low_count + runs.high_count;
 }
 
 }  // namespace shufflesort
