@@ -46,8 +46,9 @@ struct PairTable {
   std::uint32_t words = 0;
   std::vector<std::uint64_t> passes;
   // For two fixed tests: the u of row rho's passing entries, from
-  // passing_first[rho] on, and how many of them stand before each word
-  // (words + 1 counts a row).
+  // passing_first[rho] on, and for each word of the row how many of them
+  // stand in the words before it (words + 1 counts per row, the last
+  // being the row's whole count).
   std::vector<std::uint16_t> passing_u;
   std::vector<std::uint32_t> passing_first;
   std::vector<std::uint16_t> passing_before;
